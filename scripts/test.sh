@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: host build, sanitizer builds, driver header check.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh
+
+stage() { echo; echo "=== $*"; }
+
+stage "driver header check"
+bash scripts/check-driver-headers.sh
+
+stage "host build and tests"
+cmake --preset dev >/dev/null
+cmake --build --preset dev
+ctest --preset dev
+
+stage "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan
+
+stage "ThreadSanitizer build and transport tests"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+ctest --preset tsan
+
+echo
+echo "all stages passed"
