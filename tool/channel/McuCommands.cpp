@@ -41,15 +41,20 @@ int FactoryBtMcuGetKey(KeyRecord* record, uint32_t device) {
     if (context.status != PacketStatusSuccess) {
         return context.status;
     }
-    const int n = context.length - KeyResponseHeaderBytes;
+    return TakeKey(context, *record);
+}
+
+int TakeKey(const PacketContext& response, KeyRecord& record) {
+    const int n = response.length - KeyResponseHeaderBytes;
     if (n == 0) {
         return 0;
     }
     if (n > 0 && n <= ProvisioningKeyBytes) {
-        std::memcpy(record->key, context.payload + KeyResponseHeaderBytes, n);
+        std::memcpy(record.key, response.payload + KeyResponseHeaderBytes, n);
         return 0;
     }
-    std::memset(record->key, 0, sizeof(record->key));
+    // Longer than a key, or a single byte: nothing of it is trusted.
+    std::memset(record.key, 0, sizeof(record.key));
     LogError("Copy data Failed! error code:" + std::to_string(34));
     return GetKeyDoesNotFit;
 }

@@ -33,6 +33,11 @@ constexpr int GetKeyDoesNotFit = 3;
 // record, 3 when the key in the response does not fit, or the exchange status.
 int FactoryBtMcuGetKey(KeyRecord* record, uint32_t device);
 
+// Copies the key of a successful get-key response into `record`: the bytes after the two
+// header bytes, at most 32. Returns 0, or 3 (key zeroed) when the key does not fit. A response
+// of just the header leaves the key bytes as they were.
+int TakeKey(const PacketContext& response, KeyRecord& record);
+
 // The request of the enable command, ready for Packet::Transfer.
 PacketContext EnableRequest(uint32_t device);
 

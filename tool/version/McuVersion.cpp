@@ -43,18 +43,22 @@ int QueryMcuVersion(uint32_t kind, char* text, uint8_t& length) {
     context.extraTimeoutSeconds = 0;
     packet.Transfer(context);
 
+    return TakeVersionReply(context, text, length);
+}
+
+int TakeVersionReply(const PacketContext& response, char* text, uint8_t& length) {
     // A failed exchange may still leave a length and payload bytes behind; they are taken over
     // as they are, and the status tells the caller what they are worth.
-    const int32_t n = std::max(context.length, 0);
+    const int32_t n = std::max(response.length, 0);
     if (n > VersionTextBytes) {
         std::memset(text, 0, VersionTextBytes);
         LogError("Copy data Failed! error code:" + std::to_string(34));
         return 34;
     }
     if (n != 0) {
-        std::memcpy(text, context.payload, std::min(n, PacketPayloadBytes));
+        std::memcpy(text, response.payload, std::min(n, PacketPayloadBytes));
     }
     length = static_cast<uint8_t>(std::min(n, VersionTextBytes - 1));
     text[length] = '\0';
-    return context.status;
+    return response.status;
 }
