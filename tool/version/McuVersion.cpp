@@ -49,7 +49,8 @@ int QueryMcuVersion(uint32_t kind, char* text, uint8_t& length) {
 int TakeVersionReply(const PacketContext& response, char* text, uint8_t& length) {
     // A failed exchange may still leave a length and payload bytes behind; they are taken over
     // as they are, and the status tells the caller what they are worth.
-    const int32_t n = std::max(response.length, 0);
+    const int32_t reported = response.length; // a packed field: no reference to it
+    const int32_t n = std::max(reported, 0);
     if (n > VersionTextBytes) {
         std::memset(text, 0, VersionTextBytes);
         LogError("Copy data Failed! error code:" + std::to_string(34));
