@@ -1,0 +1,210 @@
+// Device files: CreateFileW on a published interface path, and synchronous ReadFile and WriteFile
+// on the handle. A call in progress can be cancelled from another thread with
+// CancelSynchronousIo; it then fails with ERROR_OPERATION_ABORTED.
+
+#include <cerrno>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "Endpoints.h"
+#include "Objects.h"
+#include "winhost/Books.h"
+
+namespace winhost {
+
+DeviceObject::~DeviceObject() {
+    if (fd >= 0)
+        close(fd);
+}
+
+namespace {
+
+// How long an open waits for the driver to complete it.
+constexpr int OpenCompletionMs = 5000;
+
+DWORD ErrorFromSocket(int error) {
+    switch (error) {
+    case EPIPE:
+    case ECONNRESET:
+    case ENOTCONN:
+        return ERROR_DEVICE_NOT_CONNECTED;
+    case ENOMEM:
+    case ENOBUFS:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+// Receives the driver's open status; returns the error code or 0.
+DWORD ReceiveOpenStatus(int fd) {
+    pollfd ready{fd, POLLIN, 0};
+    int result;
+    do {
+        result = poll(&ready, 1, OpenCompletionMs);
+    } while (result < 0 && errno == EINTR);
+    if (result <= 0)
+        return ERROR_GEN_FAILURE;
+    uint8_t bytes[4];
+    ssize_t got = recv(fd, bytes, sizeof bytes, 0);
+    if (got != sizeof bytes)
+        return got == 0 ? ERROR_FILE_NOT_FOUND : ERROR_GEN_FAILURE;
+    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<DWORD>(bytes[3]) << 24;
+}
+
+enum class IoWait { Ready, Cancelled, Failed };
+
+// Blocks until `fd` is ready for `events` or the calling thread's I/O is cancelled.
+IoWait WaitForDevice(int fd, short events) {
+    std::shared_ptr<ThreadIo> io = CurrentThreadIo();
+    {
+        std::lock_guard guard(io->lock);
+        io->pending = true;
+    }
+    pollfd ready[2] = {{fd, events, 0}, {io->cancelFd, POLLIN, 0}};
+    int result;
+    do {
+        result = poll(ready, 2, -1);
+    } while (result < 0 && errno == EINTR);
+
+    std::lock_guard guard(io->lock);
+    io->pending = false;
+    uint64_t count = 0;
+    // A cancel that came while the call was pending wins; it is consumed here either way, so it
+    // never reaches a later call.
+    bool cancelled = read(io->cancelFd, &count, sizeof count) == sizeof count;
+    if (cancelled)
+        return IoWait::Cancelled;
+    return result < 0 ? IoWait::Failed : IoWait::Ready;
+}
+
+std::shared_ptr<DeviceObject> DeviceFor(HANDLE handle) {
+    auto device = LookUp<DeviceObject>(handle);
+    if (!device)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return device;
+}
+
+} // namespace
+} // namespace winhost
+
+using namespace winhost;
+
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
+                          DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
+    if (TakeFailure(Failure::CreateFile))
+        return INVALID_HANDLE_VALUE;
+    if (!lpFileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Only device files are served here, synchronously.
+    if (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return INVALID_HANDLE_VALUE;
+    }
+    InterfaceRecord record;
+    if (!FindInterface(NarrowPath(lpFileName), record)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (dwCreationDisposition != OPEN_EXISTING && dwCreationDisposition != OPEN_ALWAYS) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    int fd = ConnectEndpoint(record.endpoint);
+    if (fd < 0) {
+        // The driver went away after the list was taken.
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    DWORD status = ReceiveOpenStatus(fd);
+    if (status != 0) {
+        close(fd);
+        SetLastError(status);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto device = std::make_shared<DeviceObject>();
+    device->fd = fd;
+    SetLastError(ERROR_SUCCESS);
+    return InsertHandle(device);
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+    auto device = DeviceFor(hFile);
+    if (!device)
+        return FALSE;
+    if (lpOverlapped || !lpNumberOfBytesRead) {
+        SetLastError(lpOverlapped ? ERROR_INVALID_PARAMETER : ERROR_NOACCESS);
+        return FALSE;
+    }
+    *lpNumberOfBytesRead = 0;
+    if (DWORD delay = TakeReadDelay())
+        Sleep(delay);
+    for (;;) {
+        switch (WaitForDevice(device->fd, POLLIN)) {
+        case IoWait::Cancelled:
+            SetLastError(ERROR_OPERATION_ABORTED);
+            return FALSE;
+        case IoWait::Failed:
+            SetLastError(ERROR_GEN_FAILURE);
+            return FALSE;
+        case IoWait::Ready:
+            break;
+        }
+        // One receive is one frame; a frame longer than the buffer is cut to the buffer.
+        ssize_t got = recv(device->fd, lpBuffer, nNumberOfBytesToRead, MSG_DONTWAIT);
+        if (got > 0) {
+            *lpNumberOfBytesRead = static_cast<DWORD>(got);
+            return TRUE;
+        }
+        if (got == 0) {
+            // The driver closed the file: the device is gone.
+            SetLastError(ERROR_DEVICE_NOT_CONNECTED);
+            return FALSE;
+        }
+        if (errno != EAGAIN && errno != EINTR) {
+            SetLastError(ErrorFromSocket(errno));
+            return FALSE;
+        }
+    }
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+    auto device = DeviceFor(hFile);
+    if (!device)
+        return FALSE;
+    if (lpOverlapped || !lpNumberOfBytesWritten) {
+        SetLastError(lpOverlapped ? ERROR_INVALID_PARAMETER : ERROR_NOACCESS);
+        return FALSE;
+    }
+    *lpNumberOfBytesWritten = 0;
+    if (TakeFailure(Failure::WriteFile))
+        return FALSE;
+    for (;;) {
+        switch (WaitForDevice(device->fd, POLLOUT)) {
+        case IoWait::Cancelled:
+            SetLastError(ERROR_OPERATION_ABORTED);
+            return FALSE;
+        case IoWait::Failed:
+            SetLastError(ERROR_GEN_FAILURE);
+            return FALSE;
+        case IoWait::Ready:
+            break;
+        }
+        ssize_t sent =
+            send(device->fd, lpBuffer, nNumberOfBytesToWrite, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent >= 0) {
+            *lpNumberOfBytesWritten = static_cast<DWORD>(sent);
+            return TRUE;
+        }
+        if (errno != EAGAIN && errno != EINTR) {
+            SetLastError(ErrorFromSocket(errno));
+            return FALSE;
+        }
+    }
+}

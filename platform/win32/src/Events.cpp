@@ -1,0 +1,55 @@
+// Events and the wait functions. The waits go through each object's mutex, so whatever a thread
+// wrote before SetEvent or before it ended is visible to the thread whose wait it satisfied.
+
+#include <chrono>
+#include <thread>
+
+#include "Objects.h"
+#include "winhost/Books.h"
+
+using namespace winhost;
+
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR) {
+    if (TakeFailure(Failure::CreateEvent))
+        return nullptr;
+    auto event = std::make_shared<EventObject>();
+    event->manualReset = bManualReset != FALSE;
+    event->signalled = bInitialState != FALSE;
+    return InsertHandle(event);
+}
+
+BOOL WINAPI SetEvent(HANDLE hEvent) {
+    auto event = LookUp<EventObject>(hEvent);
+    if (!event) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    {
+        std::lock_guard guard(event->lock);
+        event->signalled = true;
+    }
+    event->changed.notify_all();
+    return TRUE;
+}
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    auto object = LookUp<Waitable>(hHandle);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    std::unique_lock guard(object->lock);
+    auto ready = [&] { return object->IsSignalledLocked(); };
+    if (dwMilliseconds == INFINITE) {
+        object->changed.wait(guard, ready);
+    } else if (!object->changed.wait_for(guard, std::chrono::milliseconds(dwMilliseconds), ready)) {
+        // The last error is left as it was.
+        return WAIT_TIMEOUT;
+    }
+    object->AfterWaitLocked();
+    return WAIT_OBJECT_0;
+}
+
+void WINAPI Sleep(DWORD dwMilliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+}

@@ -1,0 +1,238 @@
+#include "McuServer.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "winhost/Devices.h"
+
+namespace mcusim {
+
+const GUID McuInterfaceClassGuid = {
+    0xDD0EBEDB, 0xF1D6, 0x4CFA, {0xAC, 0xCA, 0x71, 0xE6, 0x6D, 0x31, 0x78, 0xCA}};
+
+namespace {
+
+std::string InterfacePath(unsigned index, unsigned length) {
+    char base[96];
+    std::snprintf(base, sizeof base,
+                  "\\\\?\\ROOT#MCUINTERFACE#%04u#{dd0ebedb-f1d6-4cfa-acca-71e66d3178ca}", index);
+    std::string path = base;
+    if (length > path.size() + 1) {
+        // A reference string that brings the path to the length asked for.
+        path += '\\';
+        path.append(length - path.size(), 'R');
+    }
+    return path;
+}
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    std::string text;
+    char digits[4];
+    for (uint8_t b : bytes) {
+        std::snprintf(digits, sizeof digits, "%02x", b);
+        text += digits;
+    }
+    return text;
+}
+
+} // namespace
+
+McuServer::McuServer(McuSettings settings) : model(std::move(settings)) {}
+
+McuServer::~McuServer() {
+    Stop();
+}
+
+bool McuServer::Start(std::string& error) {
+    const McuSettings& settings = model.Settings();
+    wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    for (unsigned i = 0; i < settings.interfaces; ++i) {
+        std::string endpoint;
+        int fd = winhost::ListenEndpoint(endpoint);
+        if (fd < 0) {
+            error = "cannot listen for device opens";
+            Stop();
+            return false;
+        }
+        listeners.push_back(fd);
+        std::string path = InterfacePath(i, i == 0 ? settings.pathLength : 0);
+        std::string record = winhost::PublishInterface(McuInterfaceClassGuid, path, endpoint, i);
+        if (record.empty()) {
+            error = "cannot publish the interface under " + winhost::RootDirectory();
+            Stop();
+            return false;
+        }
+        paths.push_back(path);
+        records.push_back(record);
+    }
+    acceptor = std::thread(&McuServer::AcceptLoop, this);
+    return true;
+}
+
+void McuServer::Stop() {
+    for (const std::string& record : records)
+        winhost::WithdrawInterface(record);
+    records.clear();
+    {
+        std::lock_guard guard(lock);
+        stopping = true;
+    }
+    if (wake >= 0) {
+        uint64_t one = 1;
+        ssize_t written = write(wake, &one, sizeof one);
+        (void)written;
+    }
+    stopped.notify_all();
+    if (acceptor.joinable())
+        acceptor.join();
+    {
+        std::lock_guard guard(lock);
+        for (const Connection& connection : connections)
+            shutdown(connection.fd, SHUT_RDWR);
+    }
+    // Every reader now ends and moves itself to `finished`.
+    for (;;) {
+        JoinFinished();
+        std::lock_guard guard(lock);
+        if (connections.empty() && finished.empty())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (int fd : listeners)
+        close(fd);
+    listeners.clear();
+    if (wake >= 0)
+        close(wake);
+    wake = -1;
+}
+
+void McuServer::AcceptLoop() {
+    const McuSettings& settings = model.Settings();
+    std::vector<pollfd> ready;
+    for (int fd : listeners)
+        ready.push_back({fd, POLLIN, 0});
+    ready.push_back({wake, POLLIN, 0});
+    while (!stopping) {
+        if (poll(ready.data(), ready.size(), -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        for (unsigned i = 0; i < listeners.size(); ++i) {
+            if (!(ready[i].revents & POLLIN))
+                continue;
+            int fd = accept4(listeners[i], nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            std::lock_guard guard(lock);
+            opens.push_back(i);
+            bool deny = settings.denyOpen != 0 && opens.size() > settings.allowOpens;
+            Trace("open interface " + std::to_string(i) +
+                  (deny ? " denied with " + std::to_string(settings.denyOpen) : ""));
+            if (deny || stopping) {
+                winhost::CompleteOpen(fd, deny ? settings.denyOpen : ERROR_FILE_NOT_FOUND);
+                close(fd);
+                continue;
+            }
+            winhost::CompleteOpen(fd, 0);
+            connections.push_back(Connection{fd, std::thread(&McuServer::Serve, this, fd)});
+        }
+        JoinFinished();
+    }
+}
+
+void McuServer::Serve(int fd) {
+    uint8_t request[256];
+    for (;;) {
+        ssize_t got = recv(fd, request, sizeof request, 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        std::vector<uint8_t> frame(request, request + got);
+        {
+            std::lock_guard guard(lock);
+            requests.push_back(frame);
+        }
+        Trace("request " + Hex(frame));
+        Reaction reaction = model.React(request, static_cast<size_t>(got));
+        if (reaction.drop) {
+            Trace("dropping every open file");
+            DropAll();
+            break;
+        }
+        if (reaction.delayMs && !SleepUnlessStopped(reaction.delayMs))
+            break;
+        for (const auto& answer : reaction.frames) {
+            Trace("answer " + Hex(answer));
+            Broadcast(answer);
+        }
+    }
+    // The file is closed here; its thread is joined by the accept loop or by Stop.
+    std::lock_guard guard(lock);
+    for (auto it = connections.begin(); it != connections.end(); ++it) {
+        if (it->fd == fd) {
+            finished.push_back(std::move(it->reader));
+            connections.erase(it);
+            break;
+        }
+    }
+    close(fd);
+}
+
+void McuServer::JoinFinished() {
+    std::vector<std::thread> done;
+    {
+        std::lock_guard guard(lock);
+        done.swap(finished);
+    }
+    for (std::thread& thread : done)
+        thread.join();
+}
+
+void McuServer::Broadcast(const std::vector<uint8_t>& frame) {
+    // The tool reads on one file and writes on another: the answer goes to every open file.
+    std::lock_guard guard(lock);
+    for (const Connection& connection : connections)
+        send(connection.fd, frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+void McuServer::DropAll() {
+    std::lock_guard guard(lock);
+    for (const Connection& connection : connections)
+        shutdown(connection.fd, SHUT_RDWR);
+}
+
+bool McuServer::SleepUnlessStopped(unsigned milliseconds) {
+    std::unique_lock guard(lock);
+    return !stopped.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                             [this] { return stopping.load(); });
+}
+
+std::vector<std::vector<uint8_t>> McuServer::Requests() const {
+    std::lock_guard guard(lock);
+    return requests;
+}
+
+std::vector<unsigned> McuServer::Opens() const {
+    std::lock_guard guard(lock);
+    return opens;
+}
+
+size_t McuServer::OpenFiles() const {
+    std::lock_guard guard(lock);
+    return connections.size();
+}
+
+void McuServer::Trace(const std::string& line) const {
+    if (model.Settings().trace)
+        std::fprintf(stderr, "mcu-sim: %s\n", line.c_str());
+}
+
+} // namespace mcusim

@@ -1,0 +1,287 @@
+#include "McuSettings.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+
+namespace mcusim {
+namespace {
+
+bool ParseNumber(const std::string& text, long long low, long long high, long long& value) {
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoll(text.c_str(), &end, 0);
+    return errno == 0 && *end == '\0' && value >= low && value <= high;
+}
+
+bool ParseCommand(const std::string& name, int& code) {
+    static const std::map<std::string, int> names = {{"key", CommandGetKey},
+                                                     {"enable", CommandEnable},
+                                                     {"flag", CommandGetFlag},
+                                                     {"version", CommandVersion},
+                                                     {"tpversion", CommandTouchpadVersion},
+                                                     {"all", -1}};
+    auto found = names.find(name);
+    if (found != names.end()) {
+        code = found->second;
+        return true;
+    }
+    long long number = 0;
+    if (!ParseNumber(name, 0, 255, number))
+        return false;
+    code = static_cast<int>(number);
+    return true;
+}
+
+bool ParseFault(const std::string& text, Fault& fault) {
+    static const std::map<std::string, FaultKind> kinds = {{"silent", FaultKind::Silent},
+                                                           {"noise", FaultKind::Noise},
+                                                           {"zero-length", FaultKind::ZeroLength},
+                                                           {"overlong", FaultKind::Overlong},
+                                                           {"drop", FaultKind::Drop},
+                                                           {"delay", FaultKind::Delay},
+                                                           {"short", FaultKind::Short}};
+    auto colon = text.find(':');
+    auto found = kinds.find(text.substr(0, colon));
+    if (found == kinds.end())
+        return false;
+    fault.kind = found->second;
+    switch (fault.kind) {
+    case FaultKind::Noise:
+        fault.value = 2;
+        break;
+    case FaultKind::Overlong:
+        fault.value = 57;
+        break;
+    case FaultKind::Delay:
+        fault.value = 100;
+        break;
+    case FaultKind::Short:
+        fault.value = 8;
+        break;
+    default:
+        break;
+    }
+    if (colon == std::string::npos)
+        return true;
+    long long value = 0;
+    if (!ParseNumber(text.substr(colon + 1), 0, 600000, value))
+        return false;
+    fault.value = static_cast<unsigned>(value);
+    if (fault.kind == FaultKind::Overlong)
+        return value > 56 && value <= 255;
+    if (fault.kind == FaultKind::Short)
+        return value <= 64;
+    return true;
+}
+
+bool SplitAssignment(const std::string& text, std::string& name, std::string& value) {
+    auto equals = text.find('=');
+    if (equals == std::string::npos || equals == 0)
+        return false;
+    name = text.substr(0, equals);
+    value = text.substr(equals + 1);
+    return true;
+}
+
+} // namespace
+
+bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes) {
+    bytes.clear();
+    std::string digits;
+    for (char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c)) || c == ':')
+            continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+        digits += c;
+    }
+    if (digits.size() % 2)
+        return false;
+    for (size_t i = 0; i < digits.size(); i += 2)
+        bytes.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    return true;
+}
+
+bool ReadKeyFile(const std::string& path, std::vector<uint8_t>& first,
+                 std::vector<uint8_t>& second) {
+    std::ifstream in(path);
+    if (!in)
+        return false;
+    std::vector<std::vector<uint8_t>> keys;
+    std::string line;
+    while (std::getline(in, line)) {
+        auto start = line.find_first_not_of(" \t\r");
+        if (start == std::string::npos || line[start] == '#')
+            continue;
+        std::vector<uint8_t> key;
+        if (!ParseHex(line, key))
+            return false;
+        keys.push_back(key);
+    }
+    if (keys.size() != 2)
+        return false;
+    first = keys[0];
+    second = keys[1];
+    return true;
+}
+
+McuSettings McuSettings::Defaults() {
+    McuSettings settings;
+    ParseHex(MCUSIM_FIRST_KEY, settings.firstKey);
+    ParseHex(MCUSIM_SECOND_KEY, settings.secondKey);
+    settings.versions = {{"bt", "BRIDGE_MCU 1.0.0.14"},
+                         {"kbd", "TALMER_KBD 2.1.0.3 (UK)"},
+                         {"pen", "QUILL_PEN 3.0.2.1"},
+                         {"tp", "GLIDE_TP 4.2.0.7"}};
+    return settings;
+}
+
+bool ParseOptions(const std::vector<std::string>& arguments, McuSettings& settings,
+                  std::string& error, bool& help) {
+    help = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& option = arguments[i];
+        if (option == "--help" || option == "-h") {
+            help = true;
+            return true;
+        }
+        if (option == "--trace") {
+            settings.trace = true;
+            continue;
+        }
+        if (i + 1 >= arguments.size()) {
+            error = option.rfind("--", 0) == 0 ? option + " needs a value"
+                                               : "unknown argument " + option;
+            return false;
+        }
+        const std::string& value = arguments[++i];
+        long long number = 0;
+        std::string name, text;
+        if (option == "--first-key" || option == "--second-key") {
+            auto& key = option == "--first-key" ? settings.firstKey : settings.secondKey;
+            if (!ParseHex(value, key)) {
+                error = option + ": not hexadecimal bytes: " + value;
+                return false;
+            }
+        } else if (option == "--keys") {
+            if (!ReadKeyFile(value, settings.firstKey, settings.secondKey)) {
+                error = "--keys: cannot read two keys from " + value;
+                return false;
+            }
+        } else if (option == "--secure-boot-flag") {
+            if (!ParseNumber(value, 0, 0xFFFFFFFFLL, number)) {
+                error = "--secure-boot-flag: not a 32-bit number: " + value;
+                return false;
+            }
+            settings.secureBootFlag = static_cast<uint32_t>(number);
+        } else if (option == "--enable-code") {
+            if (!ParseNumber(value, INT32_MIN, 0xFFFFFFFFLL, number)) {
+                error = "--enable-code: not a 32-bit number: " + value;
+                return false;
+            }
+            settings.enableCode = static_cast<int32_t>(static_cast<uint32_t>(number));
+        } else if (option == "--version") {
+            if (!SplitAssignment(value, name, text) ||
+                (name != "bt" && name != "kbd" && name != "pen" && name != "tp") ||
+                text.size() > 255) {
+                error = "--version: expected MCU=TEXT with MCU bt, kbd, pen or tp: " + value;
+                return false;
+            }
+            settings.versions[name] = text;
+        } else if (option == "--answer") {
+            int code = 0;
+            std::vector<uint8_t> payload;
+            if (!SplitAssignment(value, name, text) || !ParseCommand(name, code) || code < 0 ||
+                !ParseHex(text, payload) || payload.size() > 255) {
+                error = "--answer: expected COMMAND=HEX: " + value;
+                return false;
+            }
+            settings.answers[static_cast<uint8_t>(code)] = payload;
+        } else if (option == "--fault") {
+            int code = 0;
+            Fault fault{};
+            if (!SplitAssignment(value, name, text) || !ParseCommand(name, code) ||
+                !ParseFault(text, fault)) {
+                error = "--fault: expected COMMAND=KIND[:N]: " + value;
+                return false;
+            }
+            if (code < 0)
+                settings.faultsForAll.push_back(fault);
+            else
+                settings.faults[static_cast<uint8_t>(code)].push_back(fault);
+        } else if (option == "--deny-open") {
+            if (!ParseNumber(value, 1, 0xFFFFFFFFLL, number)) {
+                error = "--deny-open: expected a Windows error code: " + value;
+                return false;
+            }
+            settings.denyOpen = static_cast<DWORD>(number);
+        } else if (option == "--allow-opens") {
+            if (!ParseNumber(value, 0, 1000000, number)) {
+                error = "--allow-opens: expected a count: " + value;
+                return false;
+            }
+            settings.allowOpens = static_cast<unsigned>(number);
+        } else if (option == "--interfaces") {
+            if (!ParseNumber(value, 1, 16, number)) {
+                error = "--interfaces: expected 1 to 16: " + value;
+                return false;
+            }
+            settings.interfaces = static_cast<unsigned>(number);
+        } else if (option == "--path-length") {
+            if (!ParseNumber(value, 64, 1024, number)) {
+                error = "--path-length: expected 64 to 1024: " + value;
+                return false;
+            }
+            settings.pathLength = static_cast<unsigned>(number);
+        } else {
+            error = "unknown option " + option;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string HelpText() {
+    return R"(Usage: mcu-sim [OPTION]...
+Plays the platform's MCU driver and the MCUs behind it on the Win32 stand-in: publishes the MCU
+interface {DD0EBEDB-F1D6-4CFA-ACCA-71E66D3178CA} under $WINHOST_ROOT/DeviceInterfaces, answers
+request frames, prints "ready" once the interface is published, and runs until SIGINT or SIGTERM.
+
+Answers:
+  --first-key HEX          key bytes answered for get-key selector 0 (any length)
+  --second-key HEX         key bytes answered for get-key selector 1 (any length)
+  --keys FILE              both keys from a key file (default: the build's key file)
+  --secure-boot-flag N     get-flag answer, 4 bytes (default 0: secure boot on)
+  --enable-code N          enable answer, signed, 4 bytes (default 0)
+  --version MCU=TEXT       version text of MCU bt, kbd, pen or tp
+  --answer COMMAND=HEX     answer COMMAND with exactly these payload bytes (may be empty)
+
+Misbehaviour:
+  --fault COMMAND=KIND     KIND is one of
+                             silent        never answer
+                             noise[:N]     N frames with other command codes first (default 2)
+                             zero-length   answer with payload length 0
+                             overlong[:L]  answer with payload length L, 57 to 255 (default 57)
+                             drop          close every open file of the device instead
+                             delay[:MS]    answer MS milliseconds late (default 100)
+                             short[:B]     cut the answer frame to B bytes (default 8)
+                           may be repeated; faults of one command combine
+  --deny-open CODE         fail opens with this Windows error code (5 access denied,
+                           32 sharing violation)
+  --allow-opens N          let the first N opens succeed before --deny-open applies
+  --interfaces N           publish N interfaces of the class (default 1)
+  --path-length N          make the first interface path exactly N characters long
+  --trace                  print every open and request on standard error
+  --help                   print this text
+
+COMMAND is key (0x62), enable (0x63), flag (0x64), version (0x03), tpversion (0x57), all, or a
+command code. Get key answers 2 bytes (selector, key length) and the key; get version answers the
+text of bt, pen or kbd by the request's device byte (0, 1, 2).
+)";
+}
+
+} // namespace mcusim
