@@ -1,0 +1,55 @@
+#pragma once
+// What the kernel stand-in needs from the machine it runs on: the physical address space
+// behind MmMapIoSpaceEx and the register routines, the barrier, the performance counter and
+// the clock that waits advance. The simulated SoC implements it.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kmdf {
+
+enum class IoSpaceKind { None, Registers, Memory };
+
+struct DiagnosticRecord {
+    unsigned char level = 0;
+    unsigned flags = 0;
+    std::string flagName;
+    std::string function;
+    std::string message;
+};
+
+struct EventRecord {
+    unsigned short id = 0;
+    unsigned char version = 0, channel = 0, level = 0, opcode = 0;
+    unsigned short task = 0;
+    unsigned long long keyword = 0;
+    std::vector<std::vector<std::uint8_t>> data;
+};
+
+class Hardware {
+  public:
+    virtual ~Hardware() = default;
+
+    // Physical space. Registers are reached only through Read32/Write32; memory ranges are
+    // plain host memory that the mapping returns directly (firmware data).
+    virtual IoSpaceKind Classify(std::uint64_t physical, std::size_t length) = 0;
+    virtual void* MemoryAt(std::uint64_t physical, std::size_t length) = 0;
+    virtual std::uint32_t Read32(std::uint64_t physical) = 0;
+    virtual void Write32(std::uint64_t physical, std::uint32_t value) = 0;
+    virtual void Barrier() = 0;
+
+    // Time.
+    virtual std::int64_t QueryPerformanceCounter() = 0;
+    virtual std::int64_t PerformanceFrequency() = 0;
+    virtual void Sleep(std::int64_t interval100ns) = 0;
+
+    // Who is running on the calling thread (-1: nobody in particular).
+    virtual void SetActor(int instance) = 0;
+
+    // Records of the driver's diagnostics and events, in time with the register accesses.
+    virtual void OnDiagnostic(const DiagnosticRecord&) {}
+    virtual void OnEvent(const EventRecord&) {}
+};
+
+} // namespace kmdf

@@ -1,0 +1,113 @@
+#pragma once
+// The stand-in's Plug and Play manager and bookkeeper: loads the driver, adds a device per
+// controller instance, starts it, takes it through power transitions, stops and removes it,
+// and unloads the driver. It keeps the books that a driver must balance (live framework
+// objects, mapped ranges, pool by tag, notifications, object references, providers) and the
+// world beside the driver: named devices, device interfaces, firmware tables, event consumers.
+#include <kmdf/Hardware.h>
+#include <wdf.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kmdf {
+
+// A device outside the driver that an I/O target can be opened on.
+class Endpoint {
+  public:
+    virtual ~Endpoint() = default;
+    // timeout100ns: 0 for none, negative relative, as the framework passes it.
+    virtual NTSTATUS DeviceIoControl(ULONG code, const void* input, std::size_t inputLength,
+                                     void* output, std::size_t outputLength, ULONG_PTR* returned,
+                                     LONGLONG timeout100ns);
+    virtual NTSTATUS QueryInterface(const GUID& type, INTERFACE* iface, USHORT size, USHORT version,
+                                    PVOID interfaceSpecificData);
+};
+
+struct Books {
+    std::size_t objects = 0;
+    std::size_t mappings = 0;
+    std::size_t poolAllocations = 0;
+    std::map<ULONG, std::size_t> poolByTag;
+    std::size_t notifications = 0;
+    std::size_t references = 0;
+    std::size_t providers = 0;
+    std::size_t wppSessions = 0;
+
+    bool AllZero() const;
+    std::string Describe() const;
+};
+
+struct DeviceSpec {
+    std::string name;
+    int instance = -1; // shown as the actor of the device's accesses in the hardware trace
+    std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> raw;
+    std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> translated;
+    std::shared_ptr<Endpoint> lowerDevice; // the filter's default I/O target
+};
+
+using DeviceId = std::size_t;
+
+class Machine {
+  public:
+    explicit Machine(Hardware& hardware);
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    Hardware& GetHardware();
+
+    // Driver lifetime.
+    NTSTATUS LoadDriver(PDRIVER_INITIALIZE entry,
+                        const std::wstring& registryPath =
+                            L"\\Registry\\Machine\\System\\CurrentControlSet\\Services\\Pelvane");
+    bool DriverLoaded() const;
+    void UnloadDriver(); // removes the devices that are still there first
+
+    // Devices. The callbacks of one device never overlap; different devices may be driven
+    // from different threads.
+    NTSTATUS AddDevice(const DeviceSpec& spec, DeviceId* id);
+    WDFDEVICE Device(DeviceId id) const;
+    bool DeviceStarted(DeviceId id) const;
+    NTSTATUS StartDevice(DeviceId id); // prepare hardware, then D0 entry from D3Final
+    NTSTATUS ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTION action);
+    NTSTATUS EnterD0(DeviceId id, POWER_ACTION action);
+    NTSTATUS StopDevice(DeviceId id); // D0 exit to D3Final, then release hardware
+    void RemoveDevice(DeviceId id);
+
+    // The next `count` calls of the named routine fail with `status`.
+    void FailNext(const std::string& routine, NTSTATUS status, int count = 1);
+
+    Books GetBooks() const;
+
+    // Diagnostics recorded through WPP.
+    std::vector<DiagnosticRecord> Diagnostics() const;
+    std::size_t CountDiagnostics(UCHAR level) const;
+    void SetTraceLevel(UCHAR level); // what a trace session enables; default verbose
+    std::string WppControlGuid() const;
+
+    // Event consumers.
+    void EnableProvider(const GUID& provider, UCHAR level, ULONGLONG matchAnyKeyword,
+                        ULONGLONG matchAllKeyword = 0);
+    void DisableProvider(const GUID& provider);
+    void CaptureProviderState(const GUID& provider);
+    bool ProviderRegistered(const GUID& provider) const;
+    std::vector<EventRecord> Events() const;
+
+    // The world beside the driver.
+    void AddNamedDevice(const std::wstring& name, std::shared_ptr<Endpoint> endpoint);
+    void RemoveNamedDevice(const std::wstring& name);
+    void ArriveInterface(const GUID& interfaceClass, const std::wstring& symbolicLink,
+                         const std::wstring& deviceName);
+    void SetFirmwareTable(ULONG provider, ULONG tableId, std::vector<std::uint8_t> table);
+
+    struct State;
+    State& GetState();
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+} // namespace kmdf

@@ -1,0 +1,3 @@
+#pragma once
+// Kernel-mode driver development header (Linux stand-in): the WDM subset the driver calls.
+#include <wdm.h>

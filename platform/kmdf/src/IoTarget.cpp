@@ -1,0 +1,147 @@
+// Framework I/O targets: opened by name or on an existing device object, with synchronous
+// I/O controls and interface queries, answered by the endpoint behind the target.
+#include "State.h"
+
+using namespace kmdf;
+
+namespace {
+
+IoTargetImpl* Target(WDFIOTARGET handle, const char* routine) {
+    return LookupAs<IoTargetImpl>(handle, ObjectKind::IoTarget, routine);
+}
+
+bool Describe(PWDF_MEMORY_DESCRIPTOR d, void** buffer, std::size_t* length) {
+    *buffer = nullptr;
+    *length = 0;
+    if (d == nullptr) {
+        return true;
+    }
+    if (d->Type == WdfMemoryDescriptorTypeBuffer) {
+        *buffer = d->u.BufferType.Buffer;
+        *length = d->u.BufferType.Length;
+        return true;
+    }
+    if (d->Type == WdfMemoryDescriptorTypeHandle) {
+        SIZE_T size = 0;
+        *buffer = WdfMemoryGetBuffer(d->u.HandleType.Memory, &size);
+        *length = size;
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttributes,
+                           WDFIOTARGET* IoTarget) {
+    auto* d = LookupAs<DeviceImpl>(Device, ObjectKind::Device, "WdfIoTargetCreate");
+    if (IoTarget == nullptr) {
+        BugCheck("WdfIoTargetCreate: no out-handle");
+    }
+    *IoTarget = nullptr;
+    NTSTATUS status = InjectedFailure("WdfIoTargetCreate");
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    auto* t = new IoTargetImpl;
+    Attach(t, IoTargetAttributes, d, "WdfIoTargetCreate");
+    *IoTarget = reinterpret_cast<WDFIOTARGET>(static_cast<Object*>(t));
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenParams) {
+    IoTargetImpl* t = Target(IoTarget, "WdfIoTargetOpen");
+    if (OpenParams == nullptr || OpenParams->Size != sizeof(WDF_IO_TARGET_OPEN_PARAMS)) {
+        BugCheck("WdfIoTargetOpen: open parameters were not initialised");
+    }
+    if (t->open) {
+        BugCheck("WdfIoTargetOpen: the target is open already");
+    }
+    NTSTATUS status = InjectedFailure("WdfIoTargetOpen");
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    auto& s = Current();
+    std::lock_guard guard(s.lock);
+    if (OpenParams->Type == WdfIoTargetOpenByName) {
+        auto it = s.namedDevices.find(UnicodeText(&OpenParams->TargetDeviceName));
+        if (it == s.namedDevices.end()) {
+            return STATUS_OBJECT_NAME_NOT_FOUND;
+        }
+        t->endpoint = it->second->Endpoint;
+        t->fileObject = new _FILE_OBJECT{it->second.get()};
+    } else if (OpenParams->Type == WdfIoTargetOpenUseExistingDevice) {
+        if (OpenParams->TargetDeviceObject == nullptr) {
+            return STATUS_INVALID_PARAMETER;
+        }
+        t->endpoint = OpenParams->TargetDeviceObject->Endpoint;
+    } else {
+        return STATUS_NOT_SUPPORTED;
+    }
+    t->open = true;
+    return STATUS_SUCCESS;
+}
+
+VOID WdfIoTargetClose(WDFIOTARGET IoTarget) {
+    IoTargetImpl* t = Target(IoTarget, "WdfIoTargetClose");
+    if (t->isDefault) {
+        BugCheck("WdfIoTargetClose: a driver may not close the default I/O target");
+    }
+    delete t->fileObject;
+    t->fileObject = nullptr;
+    t->endpoint.reset();
+    t->open = false;
+}
+
+NTSTATUS WdfIoTargetSendIoctlSynchronously(WDFIOTARGET IoTarget, WDFREQUEST Request,
+                                           ULONG IoctlCode, PWDF_MEMORY_DESCRIPTOR InputBuffer,
+                                           PWDF_MEMORY_DESCRIPTOR OutputBuffer,
+                                           PWDF_REQUEST_SEND_OPTIONS RequestOptions,
+                                           PULONG_PTR BytesReturned) {
+    IoTargetImpl* t = Target(IoTarget, "WdfIoTargetSendIoctlSynchronously");
+    UNREFERENCED_PARAMETER(Request);
+    if (BytesReturned != nullptr) {
+        *BytesReturned = 0;
+    }
+    void *in, *out;
+    std::size_t inLength, outLength;
+    if (!Describe(InputBuffer, &in, &inLength) || !Describe(OutputBuffer, &out, &outLength)) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (!t->open || t->endpoint == nullptr) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    NTSTATUS status = InjectedFailure("WdfIoTargetSendIoctlSynchronously");
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    LONGLONG timeout = 0;
+    if (RequestOptions != nullptr && (RequestOptions->Flags & WDF_REQUEST_SEND_OPTION_TIMEOUT)) {
+        timeout = RequestOptions->Timeout;
+    }
+    ULONG_PTR returned = 0;
+    status =
+        t->endpoint->DeviceIoControl(IoctlCode, in, inLength, out, outLength, &returned, timeout);
+    if (BytesReturned != nullptr) {
+        *BytesReturned = returned;
+    }
+    return status;
+}
+
+NTSTATUS WdfIoTargetQueryForInterface(WDFIOTARGET IoTarget, LPCGUID InterfaceType,
+                                      PINTERFACE Interface, USHORT Size, USHORT Version,
+                                      PVOID InterfaceSpecificData) {
+    IoTargetImpl* t = Target(IoTarget, "WdfIoTargetQueryForInterface");
+    if (InterfaceType == nullptr || Interface == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (!t->open || t->endpoint == nullptr) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    NTSTATUS status = InjectedFailure("WdfIoTargetQueryForInterface");
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    return t->endpoint->QueryInterface(*InterfaceType, Interface, Size, Version,
+                                       InterfaceSpecificData);
+}

@@ -1,0 +1,188 @@
+// The machine: current-instance registry, bug checks, fault injection and the books.
+#include "State.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace kmdf {
+
+namespace {
+std::atomic<Machine*> g_current{nullptr};
+}
+
+[[noreturn]] void BugCheck(const std::string& why) {
+    std::fprintf(stderr, "*** STOP (stand-in bug check): %s\n", why.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+Machine::State& Current() {
+    Machine* m = g_current.load();
+    if (m == nullptr) {
+        BugCheck("kernel routine called with no machine running");
+    }
+    return m->GetState();
+}
+
+NTSTATUS InjectedFailure(const char* routine) {
+    auto& s = Current();
+    std::lock_guard guard(s.lock);
+    auto it = s.failures.find(routine);
+    if (it == s.failures.end() || it->second.empty()) {
+        return STATUS_SUCCESS;
+    }
+    NTSTATUS status = it->second.front();
+    it->second.pop_front();
+    return status;
+}
+
+std::string GuidText(const GUID& g) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
+                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+                  g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
+}
+
+std::wstring UnicodeText(PCUNICODE_STRING text) {
+    if (text == nullptr || text->Buffer == nullptr) {
+        return {};
+    }
+    return std::wstring(text->Buffer, text->Length / sizeof(WCHAR));
+}
+
+NTSTATUS Endpoint::DeviceIoControl(ULONG, const void*, std::size_t, void*, std::size_t,
+                                   ULONG_PTR* returned, LONGLONG) {
+    if (returned != nullptr) {
+        *returned = 0;
+    }
+    return STATUS_INVALID_DEVICE_REQUEST;
+}
+
+NTSTATUS Endpoint::QueryInterface(const GUID&, INTERFACE*, USHORT, USHORT, PVOID) {
+    return STATUS_NOT_SUPPORTED;
+}
+
+bool Books::AllZero() const {
+    return objects == 0 && mappings == 0 && poolAllocations == 0 && notifications == 0 &&
+           references == 0 && providers == 0 && wppSessions == 0;
+}
+
+std::string Books::Describe() const {
+    std::ostringstream out;
+    out << "objects " << objects << ", mappings " << mappings << ", pool " << poolAllocations;
+    for (auto& [tag, count] : poolByTag) {
+        char name[5] = {char(tag & 0xFF), char((tag >> 8) & 0xFF), char((tag >> 16) & 0xFF),
+                        char((tag >> 24) & 0xFF), 0};
+        out << " [" << name << " " << count << "]";
+    }
+    out << ", notifications " << notifications << ", references " << references << ", providers "
+        << providers << ", wpp sessions " << wppSessions;
+    return out.str();
+}
+
+Machine::Machine(Hardware& hardware) : state_(std::make_unique<State>()) {
+    state_->hardware = &hardware;
+    Machine* expected = nullptr;
+    if (!g_current.compare_exchange_strong(expected, this)) {
+        BugCheck("a second machine was started while one is running");
+    }
+}
+
+Machine::~Machine() {
+    if (state_->driver != nullptr) {
+        UnloadDriver();
+    }
+    g_current.store(nullptr);
+}
+
+Hardware& Machine::GetHardware() {
+    return *state_->hardware;
+}
+Machine::State& Machine::GetState() {
+    return *state_;
+}
+
+void Machine::FailNext(const std::string& routine, NTSTATUS status, int count) {
+    std::lock_guard guard(state_->lock);
+    for (int i = 0; i < count; ++i) {
+        state_->failures[routine].push_back(status);
+    }
+}
+
+Books Machine::GetBooks() const {
+    std::lock_guard guard(state_->lock);
+    Books b;
+    b.objects = state_->live.size();
+    b.mappings = state_->mappings.size();
+    b.poolAllocations = state_->pool.size();
+    for (auto& [ptr, entry] : state_->pool) {
+        ++b.poolByTag[entry.first];
+    }
+    for (auto& [entry, n] : state_->notifications) {
+        if (n->active) {
+            ++b.notifications;
+        }
+    }
+    for (auto& [object, count] : state_->references) {
+        b.references += static_cast<std::size_t>(count);
+    }
+    b.providers = state_->providers.size();
+    b.wppSessions = static_cast<std::size_t>(state_->wppSessions);
+    return b;
+}
+
+std::vector<DiagnosticRecord> Machine::Diagnostics() const {
+    std::lock_guard guard(state_->lock);
+    return state_->diagnostics;
+}
+
+std::size_t Machine::CountDiagnostics(UCHAR level) const {
+    std::lock_guard guard(state_->lock);
+    std::size_t n = 0;
+    for (auto& d : state_->diagnostics) {
+        n += d.level == level ? 1 : 0;
+    }
+    return n;
+}
+
+void Machine::SetTraceLevel(UCHAR level) {
+    std::lock_guard guard(state_->lock);
+    state_->traceLevel = level;
+}
+
+std::string Machine::WppControlGuid() const {
+    std::lock_guard guard(state_->lock);
+    return state_->wppControlGuid;
+}
+
+std::vector<EventRecord> Machine::Events() const {
+    std::lock_guard guard(state_->lock);
+    return state_->events;
+}
+
+void Machine::AddNamedDevice(const std::wstring& name, std::shared_ptr<Endpoint> endpoint) {
+    std::lock_guard guard(state_->lock);
+    auto object = std::make_unique<_DEVICE_OBJECT>();
+    object->Name = name;
+    object->Endpoint = std::move(endpoint);
+    state_->namedDevices[name] = std::move(object);
+}
+
+void Machine::RemoveNamedDevice(const std::wstring& name) {
+    std::lock_guard guard(state_->lock);
+    auto it = state_->namedDevices.find(name);
+    if (it != state_->namedDevices.end()) {
+        // Targets opened on it keep their device object; new look-ups fail.
+        state_->departedDevices.push_back(std::move(it->second));
+        state_->namedDevices.erase(it);
+    }
+}
+
+void Machine::SetFirmwareTable(ULONG provider, ULONG tableId, std::vector<std::uint8_t> table) {
+    std::lock_guard guard(state_->lock);
+    state_->firmwareTables[{provider, tableId}] = std::move(table);
+}
+
+} // namespace kmdf

@@ -1,0 +1,149 @@
+// Plug and Play notifications for device interfaces, and object look-up by name with
+// the references it takes.
+#include "State.h"
+
+using namespace kmdf;
+
+namespace {
+
+void Deliver(const Notification& n, const InterfaceInstance& i) {
+    UNICODE_STRING link;
+    link.Buffer = const_cast<PWCH>(i.symbolicLink.c_str());
+    link.Length = static_cast<USHORT>(i.symbolicLink.size() * sizeof(WCHAR));
+    link.MaximumLength = link.Length;
+    DEVICE_INTERFACE_CHANGE_NOTIFICATION record{};
+    record.Version = 1;
+    record.Size = sizeof record;
+    record.Event = GUID_DEVICE_INTERFACE_ARRIVAL;
+    record.InterfaceClassGuid = i.interfaceClass;
+    record.SymbolicLinkName = &link;
+    n.callback(&record, n.context);
+}
+
+} // namespace
+
+NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCategory,
+                                        ULONG EventCategoryFlags, PVOID EventCategoryData,
+                                        PDRIVER_OBJECT DriverObject,
+                                        PDRIVER_NOTIFICATION_CALLBACK_ROUTINE CallbackRoutine,
+                                        PVOID Context, PVOID* NotificationEntry) {
+    if (EventCategory != EventCategoryDeviceInterfaceChange || EventCategoryData == nullptr ||
+        DriverObject == nullptr || CallbackRoutine == nullptr || NotificationEntry == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    *NotificationEntry = nullptr;
+    NTSTATUS status = InjectedFailure("IoRegisterPlugPlayNotification");
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    auto& s = Current();
+    auto n = std::make_unique<Notification>();
+    n->interfaceClass = *static_cast<const GUID*>(EventCategoryData);
+    n->callback = CallbackRoutine;
+    n->context = Context;
+    Notification* entry = n.get();
+    std::vector<InterfaceInstance> existing;
+    {
+        std::lock_guard guard(s.lock);
+        s.notifications[entry] = std::move(n);
+        for (auto& i : s.interfaces) {
+            if (IsEqualGUID(i.interfaceClass, entry->interfaceClass)) {
+                existing.push_back(i);
+            }
+        }
+    }
+    // Interfaces that exist already are reported before the registration returns.
+    if (EventCategoryFlags & PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES) {
+        for (auto& i : existing) {
+            Deliver(*entry, i);
+        }
+    }
+    *NotificationEntry = entry;
+    return STATUS_SUCCESS;
+}
+
+// Returns only when no callback of the registration runs any more.
+NTSTATUS IoUnregisterPlugPlayNotificationEx(PVOID NotificationEntry) {
+    auto& s = Current();
+    std::unique_lock guard(s.lock);
+    auto it = s.notifications.find(NotificationEntry);
+    if (it == s.notifications.end()) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    Notification* n = it->second.get();
+    n->active = false;
+    s.notificationsIdle.wait(guard, [n] { return n->inFlight == 0; });
+    s.notifications.erase(NotificationEntry);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK DesiredAccess,
+                                  PFILE_OBJECT* FileObject, PDEVICE_OBJECT* DeviceObject) {
+    UNREFERENCED_PARAMETER(DesiredAccess);
+    if (ObjectName == nullptr || FileObject == nullptr || DeviceObject == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    *FileObject = nullptr;
+    *DeviceObject = nullptr;
+    NTSTATUS status = InjectedFailure("IoGetDeviceObjectPointer");
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    auto& s = Current();
+    std::lock_guard guard(s.lock);
+    std::wstring name = UnicodeText(ObjectName);
+    for (auto& i : s.interfaces) {
+        if (i.symbolicLink == name) {
+            name = i.deviceName;
+            break;
+        }
+    }
+    auto it = s.namedDevices.find(name);
+    if (it == s.namedDevices.end()) {
+        return STATUS_OBJECT_NAME_NOT_FOUND;
+    }
+    auto* file = new _FILE_OBJECT{it->second.get()};
+    s.references[file] = 1;
+    *FileObject = file;
+    *DeviceObject = it->second.get();
+    return STATUS_SUCCESS;
+}
+
+VOID ObDereferenceObject(PVOID Object) {
+    auto& s = Current();
+    std::lock_guard guard(s.lock);
+    auto it = s.references.find(Object);
+    if (it == s.references.end()) {
+        BugCheck("ObDereferenceObject: object holds no reference");
+    }
+    if (--it->second == 0) {
+        delete static_cast<_FILE_OBJECT*>(Object);
+        s.references.erase(it);
+    }
+}
+
+namespace kmdf {
+
+void Machine::ArriveInterface(const GUID& interfaceClass, const std::wstring& symbolicLink,
+                              const std::wstring& deviceName) {
+    InterfaceInstance i{interfaceClass, symbolicLink, deviceName};
+    std::vector<Notification*> targets;
+    {
+        std::lock_guard guard(state_->lock);
+        state_->interfaces.push_back(i);
+        for (auto& [entry, n] : state_->notifications) {
+            if (n->active && IsEqualGUID(n->interfaceClass, interfaceClass)) {
+                ++n->inFlight;
+                targets.push_back(n.get());
+            }
+        }
+    }
+    for (Notification* n : targets) {
+        Deliver(*n, i);
+        std::lock_guard guard(state_->lock);
+        --n->inFlight;
+        state_->notificationsIdle.notify_all();
+    }
+}
+
+} // namespace kmdf

@@ -1,0 +1,112 @@
+// Run-time library routines: counted strings, memory comparison, bounded formatting.
+#include "State.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <ntstrsafe.h>
+
+VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString) {
+    DestinationString->Buffer = const_cast<PWCH>(SourceString);
+    if (SourceString == nullptr) {
+        DestinationString->Length = DestinationString->MaximumLength = 0;
+        return;
+    }
+    auto length = std::wcslen(SourceString) * sizeof(WCHAR);
+    DestinationString->Length = static_cast<USHORT>(length);
+    DestinationString->MaximumLength = static_cast<USHORT>(length + sizeof(WCHAR));
+}
+
+SIZE_T RtlCompareMemoryStandIn(const VOID* Source1, const VOID* Source2, SIZE_T Length) {
+    auto* a = static_cast<const unsigned char*>(Source1);
+    auto* b = static_cast<const unsigned char*>(Source2);
+    SIZE_T i = 0;
+    while (i < Length && a[i] == b[i]) {
+        ++i;
+    }
+    return i;
+}
+
+NTSTATUS RtlStringCbPrintfA(PSTR pszDest, SIZE_T cbDest, PCSTR pszFormat, ...) {
+    if (pszDest == nullptr || cbDest == 0 || cbDest > NTSTRSAFE_MAX_CCH) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    va_list args;
+    va_start(args, pszFormat);
+    int n = std::vsnprintf(pszDest, cbDest, pszFormat, args);
+    va_end(args);
+    if (n < 0) {
+        pszDest[0] = 0;
+        return STATUS_INVALID_PARAMETER;
+    }
+    return static_cast<SIZE_T>(n) >= cbDest ? STATUS_BUFFER_OVERFLOW : STATUS_SUCCESS;
+}
+
+// In the kernel's wide formatters %s and %c take wide arguments and %S and %C narrow ones;
+// the C library's wide formatters use %ls/%lc and %s/%c.
+static std::wstring KernelToLibraryFormat(PCWSTR format) {
+    std::wstring out;
+    for (const wchar_t* p = format; *p != 0; ++p) {
+        out += *p;
+        if (*p != L'%') {
+            continue;
+        }
+        ++p;
+        while (*p != 0 && std::wcschr(L"-+ #0123456789.*", *p) != nullptr) {
+            out += *p++;
+        }
+        if (*p == 0) {
+            break;
+        }
+        if (*p == L's' || *p == L'c') {
+            out += L'l';
+            out += *p;
+        } else if (*p == L'S' || *p == L'C') {
+            out += static_cast<wchar_t>(*p == L'S' ? L's' : L'c');
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
+NTSTATUS RtlStringCbPrintfW(PWSTR pszDest, SIZE_T cbDest, PCWSTR pszFormat, ...) {
+    SIZE_T cch = cbDest / sizeof(WCHAR);
+    if (pszDest == nullptr || cch == 0 || cch > NTSTRSAFE_MAX_CCH) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    std::wstring format = KernelToLibraryFormat(pszFormat);
+    std::wstring whole(4096, L'\0');
+    va_list args;
+    va_start(args, pszFormat);
+    int n = std::vswprintf(whole.data(), whole.size(), format.c_str(), args);
+    va_end(args);
+    if (n < 0) {
+        pszDest[0] = 0;
+        return STATUS_INVALID_PARAMETER;
+    }
+    SIZE_T copy = static_cast<SIZE_T>(n) < cch ? static_cast<SIZE_T>(n) : cch - 1;
+    std::wmemcpy(pszDest, whole.data(), copy);
+    pszDest[copy] = 0;
+    return static_cast<SIZE_T>(n) >= cch ? STATUS_BUFFER_OVERFLOW : STATUS_SUCCESS;
+}
+
+NTSTATUS RtlStringCbLengthW(PCWSTR psz, SIZE_T cbMax, SIZE_T* pcbLength) {
+    if (pcbLength != nullptr) {
+        *pcbLength = 0;
+    }
+    if (psz == nullptr || cbMax == 0) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    SIZE_T cch = 0;
+    while (cch < cbMax / sizeof(WCHAR) && psz[cch] != 0) {
+        ++cch;
+    }
+    if (cch == cbMax / sizeof(WCHAR)) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (pcbLength != nullptr) {
+        *pcbLength = cch * sizeof(WCHAR);
+    }
+    return STATUS_SUCCESS;
+}

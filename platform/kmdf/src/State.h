@@ -1,0 +1,196 @@
+#pragma once
+// Internal state of the stand-in: framework objects, devices, mappings, pool, providers.
+#include <kmdf/Machine.h>
+#include <evntrace.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+struct _DRIVER_OBJECT {
+    PDRIVER_INITIALIZE DriverInit;
+    UNICODE_STRING RegistryPath;
+};
+struct _DEVICE_OBJECT {
+    std::wstring Name;
+    std::shared_ptr<kmdf::Endpoint> Endpoint;
+};
+struct _FILE_OBJECT {
+    PDEVICE_OBJECT DeviceObject;
+};
+
+namespace kmdf {
+
+// Ends the simulated system with a message, as a bug check ends the real one.
+[[noreturn]] void BugCheck(const std::string& why);
+
+enum class ObjectKind { Driver, Device, Collection, Memory, IoTarget, ResourceList };
+const char* KindName(ObjectKind kind);
+
+struct Object {
+    explicit Object(ObjectKind k) : kind(k) {}
+    virtual ~Object();
+    ObjectKind kind;
+    Object* parent = nullptr;
+    std::vector<Object*> children;
+    PCWDF_OBJECT_CONTEXT_TYPE_INFO contextType = nullptr;
+    void* context = nullptr;
+    PFN_WDF_OBJECT_CONTEXT_CLEANUP cleanup = nullptr;
+    PFN_WDF_OBJECT_CONTEXT_DESTROY destroy = nullptr;
+};
+
+struct DriverObjectImpl : Object {
+    DriverObjectImpl() : Object(ObjectKind::Driver) {}
+    WDF_DRIVER_CONFIG config{};
+    PDRIVER_OBJECT wdm = nullptr;
+};
+
+struct IoTargetImpl;
+
+struct DeviceImpl : Object {
+    DeviceImpl() : Object(ObjectKind::Device) {}
+    DeviceId id = 0;
+    int instance = -1;
+    WDF_PNPPOWER_EVENT_CALLBACKS callbacks{};
+    bool filter = false;
+    POWER_ACTION action = PowerActionNone;
+    IoTargetImpl* defaultTarget = nullptr;
+    _DEVICE_OBJECT wdm;
+};
+
+struct CollectionImpl : Object {
+    CollectionImpl() : Object(ObjectKind::Collection) {}
+    std::vector<Object*> items;
+};
+
+struct MemoryImpl : Object {
+    MemoryImpl() : Object(ObjectKind::Memory) {}
+    void* buffer = nullptr;
+    std::size_t size = 0;
+    ULONG tag = 0;
+};
+
+struct IoTargetImpl : Object {
+    IoTargetImpl() : Object(ObjectKind::IoTarget) {}
+    bool open = false;
+    bool isDefault = false;
+    std::shared_ptr<Endpoint> endpoint;
+    PFILE_OBJECT fileObject = nullptr;
+};
+
+struct ResourceListImpl : Object {
+    ResourceListImpl() : Object(ObjectKind::ResourceList) {}
+    std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> descriptors;
+};
+
+// A device as the PnP manager sees it, from add to remove.
+struct DeviceNode {
+    DeviceSpec spec;
+    DeviceImpl* device = nullptr; // null once removed
+    std::mutex callbackLock;
+    bool hardwarePrepared = false;
+    bool inD0 = false;
+    WDF_POWER_DEVICE_STATE lastTarget = WdfPowerDeviceD3Final;
+};
+
+struct Mapping {
+    std::uintptr_t virtualBase = 0;
+    std::size_t length = 0;
+    std::uint64_t physical = 0;
+    IoSpaceKind kind = IoSpaceKind::None;
+    void* reservation = nullptr;
+};
+
+struct Provider {
+    GUID id{};
+    PETWENABLECALLBACK callback = nullptr;
+    PVOID context = nullptr;
+};
+
+struct Session {
+    UCHAR level = 0;
+    ULONGLONG matchAny = 0;
+    ULONGLONG matchAll = 0;
+};
+
+struct Notification {
+    GUID interfaceClass{};
+    PDRIVER_NOTIFICATION_CALLBACK_ROUTINE callback = nullptr;
+    PVOID context = nullptr;
+    bool active = true;
+    int inFlight = 0; // callbacks running now
+};
+
+struct InterfaceInstance {
+    GUID interfaceClass{};
+    std::wstring symbolicLink;
+    std::wstring deviceName;
+};
+
+struct Machine::State {
+    Hardware* hardware = nullptr;
+    mutable std::recursive_mutex lock;
+
+    // Framework objects.
+    std::set<Object*> live;
+    DriverObjectImpl* driver = nullptr;
+    _DRIVER_OBJECT wdmDriver{};
+    std::wstring registryPath;
+    std::map<DeviceId, std::unique_ptr<DeviceNode>> devices;
+    DeviceId nextDevice = 1;
+
+    // Kernel books.
+    std::vector<Mapping> mappings;
+    std::map<void*, std::pair<ULONG, std::size_t>> pool;
+    std::map<ULONGLONG, Provider> providers;
+    ULONGLONG nextProvider = 1;
+    std::map<std::string, Session> sessions; // by provider GUID text
+    std::vector<EventRecord> events;
+    std::map<PVOID, std::unique_ptr<Notification>> notifications;
+    std::condition_variable_any notificationsIdle;
+    std::map<PVOID, int> references;
+    int wppSessions = 0;
+    std::string wppControlGuid;
+    UCHAR traceLevel = TRACE_LEVEL_VERBOSE;
+    std::vector<DiagnosticRecord> diagnostics;
+
+    // The world beside the driver.
+    std::map<std::wstring, std::unique_ptr<_DEVICE_OBJECT>> namedDevices;
+    std::vector<std::unique_ptr<_DEVICE_OBJECT>> departedDevices;
+    std::vector<InterfaceInstance> interfaces;
+    std::map<std::pair<ULONG, ULONG>, std::vector<std::uint8_t>> firmwareTables;
+    bool auxKlibInitialized = false;
+
+    // Fault injection.
+    std::map<std::string, std::deque<NTSTATUS>> failures;
+};
+
+// The state of the machine that is running, or a bug check if there is none.
+Machine::State& Current();
+// Status the named routine must fail with now, or STATUS_SUCCESS.
+NTSTATUS InjectedFailure(const char* routine);
+
+// Object tree.
+Object* Lookup(WDFOBJECT handle, const char* routine); // bug check on a stale handle
+template <typename T> T* LookupAs(WDFOBJECT handle, ObjectKind kind, const char* routine) {
+    Object* o = Lookup(handle, routine);
+    if (o->kind != kind) {
+        BugCheck(std::string(routine) + ": handle is a " + KindName(o->kind) + ", not a " +
+                 KindName(kind));
+    }
+    return static_cast<T*>(o);
+}
+NTSTATUS Attach(Object* object, PWDF_OBJECT_ATTRIBUTES attributes, Object* defaultParent,
+                const char* routine);
+void DeleteObject(Object* object);
+
+std::string GuidText(const GUID& guid);
+std::wstring UnicodeText(PCUNICODE_STRING text);
+
+} // namespace kmdf

@@ -1,0 +1,89 @@
+#pragma once
+// The simulated system-on-chip: its register blocks with their behaviour, the firmware's
+// memory, the virtual clock and the access trace. It is the hardware under the KMDF stand-in.
+#include <kmdf/Hardware.h>
+#include <soc/Layout.h>
+#include <soc/PortModel.h>
+#include <soc/Trace.h>
+#include <soc/VirtualClock.h>
+
+#include <map>
+#include <mutex>
+#include <ostream>
+#include <set>
+#include <vector>
+
+namespace soc {
+
+class Soc : public kmdf::Hardware {
+  public:
+    Soc();
+
+    // Register state without a trace record and without behaviour.
+    std::uint32_t Peek(BlockKind block, int instance, std::uint32_t offset);
+    void Poke(BlockKind block, int instance, std::uint32_t offset, std::uint32_t value);
+
+    // Behaviour. Bits of `mask` read as set for the next `reads` reads and clear from then on;
+    // reads < 0: they never clear.
+    void ClearBitsAfterReads(BlockKind block, int instance, std::uint32_t offset,
+                             std::uint32_t mask, int reads);
+    // Bits written as 1 take effect and read back as 0.
+    void SelfClearing(BlockKind block, int instance, std::uint32_t offset, std::uint32_t mask);
+    // Writing 1 clears the bit; writing 0 leaves it.
+    void WriteOneToClear(BlockKind block, int instance, std::uint32_t offset, std::uint32_t mask);
+    // PORTSC k (1..4) of a controller.
+    PortModel& Port(int instance, int k);
+
+    // Firmware memory (read through mappings as plain memory) and mappings that fail.
+    void AddMemory(std::uint64_t physical, std::vector<std::uint8_t> bytes);
+    void FailMappingAt(std::uint64_t physical);
+
+    VirtualClock& Clock() { return clock_; }
+    std::vector<TraceRecord> Records() const;
+    void ClearTrace();
+    void PrintText(std::ostream& out) const;
+    void PrintJson(std::ostream& out) const;
+    std::uint64_t Writes(BlockKind block, int instance, std::uint32_t offset) const;
+
+    // kmdf::Hardware
+    kmdf::IoSpaceKind Classify(std::uint64_t physical, std::size_t length) override;
+    void* MemoryAt(std::uint64_t physical, std::size_t length) override;
+    std::uint32_t Read32(std::uint64_t physical) override;
+    void Write32(std::uint64_t physical, std::uint32_t value) override;
+    void Barrier() override;
+    std::int64_t QueryPerformanceCounter() override;
+    std::int64_t PerformanceFrequency() override;
+    void Sleep(std::int64_t interval100ns) override;
+    void SetActor(int instance) override;
+    void OnDiagnostic(const kmdf::DiagnosticRecord& d) override;
+    void OnEvent(const kmdf::EventRecord& e) override;
+
+  private:
+    struct Register {
+        std::uint32_t value = 0;
+        std::uint32_t selfClearing = 0;
+        std::uint32_t writeOneToClear = 0;
+        std::uint32_t stickyMask = 0;
+        int stickyReads = -1;
+    };
+    struct Memory {
+        std::uint64_t physical;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    Register& At(const Location& at);
+    std::uint32_t ReadLocked(const Location& at);
+    void WriteLocked(const Location& at, std::uint32_t value);
+    void Append(TraceRecord r);
+    Location Checked(std::uint64_t physical, const char* what) const;
+
+    mutable std::mutex lock_;
+    VirtualClock clock_;
+    std::map<std::uint64_t, Register> registers_;
+    std::map<std::pair<int, int>, PortModel> ports_;
+    std::vector<Memory> memory_;
+    std::set<std::uint64_t> failingMappings_;
+    std::vector<TraceRecord> trace_;
+};
+
+} // namespace soc

@@ -1,0 +1,47 @@
+#pragma once
+// The access trace: every register read and write with its virtual time, place, value and
+// whether a full barrier preceded it; every delay with its kind and length; the driver's
+// diagnostics and events in between. Printable as text with register names, or as JSON lines.
+#include <soc/Layout.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace soc {
+
+enum class Op { Read, Write, Delay, Trace, Event };
+enum class DelayKind { Sleep, BusyWait };
+
+struct TraceRecord {
+    std::uint64_t tNs = 0;
+    Op op = Op::Read;
+    int actor = -1; // controller instance whose callback ran on this thread, -1 if none
+    // Register accesses.
+    BlockKind block = BlockKind::Controller;
+    int instance = -1;
+    std::uint32_t offset = 0;
+    std::uint32_t value = 0;
+    bool barrier = false;
+    // Delays.
+    DelayKind delay = DelayKind::Sleep;
+    std::int64_t interval = 0; // as passed to the sleep, in 100 ns units
+    std::uint64_t lengthNs = 0;
+    std::uint64_t counterReads = 0;
+    std::uint64_t thread = 0;
+    // Diagnostics and events.
+    int level = 0;
+    std::string flag;
+    std::string function;
+    std::string message;
+    int eventId = 0;
+    int opcode = 0;
+    std::vector<std::uint32_t> payload;
+};
+
+const char* OpName(Op op);
+std::string RegisterName(BlockKind block, std::uint32_t offset);
+std::string FormatText(const TraceRecord& r);
+std::string FormatJson(const TraceRecord& r);
+
+} // namespace soc

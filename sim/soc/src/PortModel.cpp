@@ -1,0 +1,64 @@
+// PORTSC behaviour.
+#include <soc/PortModel.h>
+
+namespace soc {
+
+void PortModel::Connect(std::uint32_t speed, std::uint32_t linkState) {
+    connected_ = true;
+    speed_ = speed;
+    linkState_ = linkState;
+    changes_ |= 1u << 17; // connect status change
+}
+
+void PortModel::Disconnect() {
+    connected_ = false;
+    enabled_ = false;
+    speed_ = 0;
+    linkState_ = link::kRxDetect;
+    changes_ |= 1u << 17;
+}
+
+void PortModel::Settle(std::uint64_t nowNs) {
+    if (resetting_ && resetNs_ != kNever && nowNs >= resetDoneAt_) {
+        resetting_ = false;
+        changes_ |= portsc::kPrc;
+        if (connected_) {
+            enabled_ = true;
+            linkState_ = link::kU0;
+        }
+    }
+}
+
+std::uint32_t PortModel::Read(std::uint64_t nowNs) {
+    Settle(nowNs);
+    std::uint32_t v = 0;
+    v |= connected_ ? portsc::kCcs : 0;
+    v |= enabled_ ? portsc::kPed : 0;
+    v |= resetting_ ? portsc::kPr : 0;
+    v |= (linkState_ << portsc::kPlsShift) & portsc::kPlsMask;
+    v |= powered_ ? portsc::kPp : 0;
+    v |= connected_ ? (speed_ << portsc::kSpeedShift) & portsc::kSpeedMask : 0;
+    v |= changes_ & portsc::kChangeMask;
+    v |= wakeOnConnect_ ? portsc::kWce : 0;
+    return v;
+}
+
+void PortModel::Write(std::uint32_t value, std::uint64_t nowNs) {
+    Settle(nowNs);
+    if (value & portsc::kPed) {
+        enabled_ = false; // writing 1 disables the port
+    }
+    if ((value & portsc::kPr) && !resetting_) {
+        resetting_ = true;
+        resetDoneAt_ = resetNs_ == kNever ? kNever : nowNs + resetNs_;
+        ++resetsStarted_;
+    }
+    if (value & portsc::kLws) {
+        linkState_ = (value & portsc::kPlsMask) >> portsc::kPlsShift;
+    }
+    powered_ = (value & portsc::kPp) != 0;
+    wakeOnConnect_ = (value & portsc::kWce) != 0;
+    changes_ &= ~(value & portsc::kChangeMask);
+}
+
+} // namespace soc
