@@ -25,5 +25,11 @@ cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 ctest --preset tsan
 
+stage "libFuzzer targets, about a minute each"
+bash scripts/fuzz.sh
+
+stage "Windows cross-build, export and ARM64 checks, Wine suite"
+bash scripts/windows-tests.sh
+
 echo
 echo "all stages passed"
