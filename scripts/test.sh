@@ -15,6 +15,11 @@ cmake --preset dev >/dev/null
 cmake --build --preset dev
 ctest --preset dev
 
+stage "pelvane-sim: default scenario on every controller instance"
+build/dev/sim/pelvane/pelvane-sim --instance all | tail -n 3
+records=$(build/dev/sim/pelvane/pelvane-sim --instance all --json | wc -l)
+echo "pelvane-sim --json: $records records"
+
 stage "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan

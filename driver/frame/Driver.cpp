@@ -9,8 +9,8 @@
 #pragma alloc_text(PAGE, EvtDriverUnload)
 #endif
 
-_Use_decl_annotations_ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject,
-                                                       PUNICODE_STRING RegistryPath) {
+_Use_decl_annotations_ NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject,
+                                             PUNICODE_STRING RegistryPath) {
     WDF_DRIVER_CONFIG config;
     NTSTATUS status;
 
