@@ -20,7 +20,9 @@ PacketContext Response(const std::vector<uint8_t>& payload, int32_t status = 0) 
     PacketContext context{};
     context.status = status;
     context.length = static_cast<int32_t>(payload.size());
-    std::memcpy(context.payload, payload.data(), std::min<size_t>(payload.size(), 56));
+    if (!payload.empty()) {
+        std::memcpy(context.payload, payload.data(), std::min<size_t>(payload.size(), 56));
+    }
     return context;
 }
 
@@ -109,13 +111,14 @@ TEST_F(Responses, FourByteAnswersAreLittleEndianWithMissingBytesZero) {
 
 TEST_F(Responses, EnableRequestCarriesTheCommandTableValues) {
     const PacketContext request = EnableRequest(KeyboardMcuDevice);
-    EXPECT_EQ(request.running, 1);
-    EXPECT_EQ(request.kind, 99u);
-    EXPECT_EQ(request.target, 9u);
-    EXPECT_EQ(request.device, 2u);
-    EXPECT_EQ(request.command, 0x63u);
-    EXPECT_EQ(request.length, 0);
-    EXPECT_EQ(request.extraTimeoutSeconds, 0u);
+    // Packed fields are compared by value: no reference may bind to them.
+    EXPECT_EQ(int{request.running}, 1);
+    EXPECT_EQ(uint32_t{request.kind}, 99u);
+    EXPECT_EQ(uint32_t{request.target}, 9u);
+    EXPECT_EQ(uint32_t{request.device}, 2u);
+    EXPECT_EQ(uint32_t{request.command}, 0x63u);
+    EXPECT_EQ(int32_t{request.length}, 0);
+    EXPECT_EQ(uint32_t{request.extraTimeoutSeconds}, 0u);
 }
 
 struct Reply {
