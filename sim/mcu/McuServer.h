@@ -31,7 +31,7 @@ class McuServer {
     void Stop();
 
     // The published interface paths, in list order.
-    std::vector<std::string> InterfacePaths() const { return paths; }
+    const std::vector<std::string>& InterfacePaths() const { return paths; }
 
     // Every request frame received so far, as received.
     std::vector<std::vector<uint8_t>> Requests() const;

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -32,9 +33,17 @@ bool ProcessAlive(long pid) {
 }
 
 bool ReadRecord(const std::string& file, InterfaceRecord& record, long& pid) {
-    std::ifstream in(file);
-    std::string line;
     pid = 0;
+    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char buffer[4096];
+    ssize_t size = read(fd, buffer, sizeof buffer);
+    close(fd);
+    if (size <= 0)
+        return false;
+    std::istringstream in(std::string(buffer, static_cast<size_t>(size)));
+    std::string line;
     while (std::getline(in, line)) {
         auto equals = line.find('=');
         if (equals == std::string::npos)

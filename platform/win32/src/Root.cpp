@@ -46,10 +46,13 @@ std::string MapWindowsPath(const std::string& path) {
     std::string drive =
         root + "/drive_" + static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
     // A fresh Windows installation has C:\ProgramData; so does a fresh host root.
-    MakeDirectory(root);
-    MakeDirectory(drive);
-    if (drive.back() == 'c')
-        MakeDirectory(drive + "/ProgramData");
+    struct stat folder;
+    if (stat(drive.c_str(), &folder) != 0) {
+        MakeDirectory(root);
+        MakeDirectory(drive);
+        if (drive.back() == 'c')
+            MakeDirectory(drive + "/ProgramData");
+    }
 
     std::string mapped = drive;
     for (size_t i = 2; i < path.size(); ++i)
