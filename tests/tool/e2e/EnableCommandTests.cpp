@@ -1,6 +1,7 @@
 // "ebtmcu" and "ekbd" run as a process against mcu-sim: the result line, the exit status and
 // the records of the presence check and the exchange.
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -50,19 +51,23 @@ TEST(EnableCommand, SecondWordIsIgnored) {
 }
 
 TEST(EnableCommand, WithoutDeviceRecordsComeBeforeTheResultLine) {
-    SimulatedPlatform platform;
-    const ProcessResult run = platform.RunOstrel({"ebtmcu"});
-    EXPECT_EQ(run.exitStatus, 1);
-    const std::vector<Record> console = ParseRecords(run.output);
-    const Lines errors = {"Error: No active device found.Is the sample driver loaded?",
-                          "Unable to find any MCU devices!",
-                          "Error: No active device found.Is the sample driver loaded?",
-                          "Unable to find any MCU devices!", "Open Handle failed!"};
-    EXPECT_EQ(Messages(run.output, "ERROR"), errors);
-    ASSERT_FALSE(console.empty());
-    EXPECT_EQ(console.back().level, "");
-    EXPECT_EQ(console.back().message, "bt mcu enable error code:0");
-    EXPECT_EQ(Messages(platform.Records()), errors);
+    const std::pair<const char*, const char*> words[] = {{"ebtmcu", "bt mcu enable error code:0"},
+                                                         {"ekbd", "kbd enable error code:0"}};
+    for (const auto& [word, resultLine] : words) {
+        SimulatedPlatform platform;
+        const ProcessResult run = platform.RunOstrel({word});
+        EXPECT_EQ(run.exitStatus, 1);
+        const std::vector<Record> console = ParseRecords(run.output);
+        const Lines errors = {"Error: No active device found.Is the sample driver loaded?",
+                              "Unable to find any MCU devices!",
+                              "Error: No active device found.Is the sample driver loaded?",
+                              "Unable to find any MCU devices!", "Open Handle failed!"};
+        EXPECT_EQ(Messages(run.output, "ERROR"), errors);
+        ASSERT_FALSE(console.empty());
+        EXPECT_EQ(console.back().level, "");
+        EXPECT_EQ(console.back().message, resultLine);
+        EXPECT_EQ(Messages(platform.Records()), errors);
+    }
 }
 
 TEST(EnableCommand, TimeOutPrintsZeroAndFails) {

@@ -76,17 +76,19 @@ TEST_F(VerifyCommand, UnobtainableVersionLeavesTheFlagVerdict) {
 }
 
 TEST(VerifyWithoutDevice, FailsAtTheFirstKeyWithTheChainOfRecords) {
-    SimulatedPlatform platform;
-    const ProcessResult run = platform.RunOstrel({"rbtmcu"});
-    EXPECT_EQ(run.exitStatus, 1);
-    const Lines console = {"Error: No active device found.Is the sample driver loaded?",
-                           "Unable to find any MCU devices!", "Open Handle failed!",
-                           "VerifySecureBootAndOta Get Key Error!"};
-    EXPECT_EQ(Messages(run.output, "ERROR"), console);
-    EXPECT_EQ(Messages(run.output, "DEBUG"), Lines{});
-    const Lines debug = {"FactoryBtMcuGetKey error code:5"};
-    EXPECT_EQ(Messages(platform.Records(), "DEBUG"), debug);
-    EXPECT_EQ(Messages(platform.Records(), "ERROR"), console);
+    for (const char* word : {"rbtmcu", "rkbd"}) {
+        SimulatedPlatform platform;
+        const ProcessResult run = platform.RunOstrel({word});
+        EXPECT_EQ(run.exitStatus, 1);
+        const Lines console = {"Error: No active device found.Is the sample driver loaded?",
+                               "Unable to find any MCU devices!", "Open Handle failed!",
+                               "VerifySecureBootAndOta Get Key Error!"};
+        EXPECT_EQ(Messages(run.output, "ERROR"), console) << word;
+        EXPECT_EQ(Messages(run.output, "DEBUG"), Lines{});
+        const Lines debug = {"FactoryBtMcuGetKey error code:5"};
+        EXPECT_EQ(Messages(platform.Records(), "DEBUG"), debug);
+        EXPECT_EQ(Messages(platform.Records(), "ERROR"), console);
+    }
 }
 
 TEST_F(VerifyCommand, SilentMcuTimesOut) {
