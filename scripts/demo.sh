@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The main job on the simulated platform: builds the host tools, starts mcu-sim (the platform's
-# MCU driver with a provisioned Bluetooth and keyboard MCU) in a throw-away host root, runs
-# exchanges of the tool's transport against it, shows the records they appended to the log file
-# and stops mcu-sim again.
+# MCU driver with a provisioned Bluetooth and keyboard MCU) in a throw-away host root, runs the
+# four command words of ostrel against it, showing each console output and exit code, shows the
+# records the run appended to the log file and stops mcu-sim again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +10,7 @@ bash scripts/deps.sh
 
 build=build/dev
 cmake --preset dev >/dev/null
-cmake --build "$build" --target mcu-sim exchange-demo
+cmake --build "$build" --target mcu-sim ostrel
 
 WINHOST_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-demo-XXXXXX")
 export WINHOST_ROOT
@@ -33,8 +33,14 @@ if ! read -r -t 10 line <&"${SIM[0]}" || [ "$line" != ready ]; then
 fi
 echo "== mcu-sim (pid $sim_pid) is ready"
 
-echo "== exchanges with the Bluetooth MCU"
-"$build/sim/mcu/exchange-demo"
+# mcu-sim answers with the development key pair that the tool is built with, secure boot on and
+# enable code 0, so every command succeeds.
+for word in rbtmcu ebtmcu rkbd ekbd; do
+    echo "== ostrel $word"
+    status=0
+    "$build/tool/ostrel" "$word" || status=$?
+    echo "== exit code $status"
+done
 
 echo "== records appended to C:\\ProgramData\\MCUInterfaceRecords.log"
 cat "$WINHOST_ROOT/drive_c/ProgramData/MCUInterfaceRecords.log"
