@@ -3,6 +3,7 @@
 #include <soc/Soc.h>
 
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -128,6 +129,36 @@ TEST(SocTrace, NamesDecodeEveryBlock) {
     EXPECT_EQ(soc::RegisterName(BlockKind::Phy, 0x1018), "PHY_SHARED_CTL");
     EXPECT_EQ(soc::RegisterName(BlockKind::Phy, 0x506C), "HSPHY3+0x6C");
     EXPECT_EQ(soc::RegisterName(BlockKind::Phy, 0xEC8C), "SSPHY1+0xC8C");
+}
+
+TEST(SocTrace, BarriersAndBusyWaitsBelongToTheThreadThatIssuedThem) {
+    soc::Soc s;
+    s.Clock().SetFrequency(1000000);
+    const auto phyShared = soc::PhysicalOf(BlockKind::Phy, 0, 0x1018);
+    s.SetActor(soc::kSecondary);
+    s.Barrier();
+    s.QueryPerformanceCounter();
+    std::thread other([&] {
+        s.SetActor(soc::kMultiport);
+        s.QueryPerformanceCounter();
+        s.Write32(phyShared, 1); // this thread issued no barrier
+    });
+    other.join();
+    s.QueryPerformanceCounter();
+    s.Read32(phyShared);
+
+    auto r = s.Records();
+    ASSERT_EQ(r.size(), 5u);
+    EXPECT_EQ(r[0].op, soc::Op::Delay);
+    EXPECT_EQ(r[1].op, soc::Op::Delay); // the other thread's busy-wait is a record of its own
+    EXPECT_EQ(r[2].op, soc::Op::Write);
+    EXPECT_FALSE(r[2].barrier);
+    EXPECT_EQ(r[2].actor, soc::kMultiport);
+    EXPECT_EQ(r[3].op, soc::Op::Delay);
+    EXPECT_EQ(r[4].op, soc::Op::Read);
+    EXPECT_TRUE(r[4].barrier);
+    EXPECT_EQ(r[4].actor, soc::kSecondary);
+    EXPECT_NE(soc::FormatJson(r[4]).find("\"block\":\"phy\",\"instance\":1,"), std::string::npos);
 }
 
 using SocDeath = ::testing::Test;

@@ -7,6 +7,9 @@
 #include <wdf.h>
 
 #include <cstring>
+#include <string>
+
+#include <WppRecorderApi.h>
 
 namespace {
 
@@ -189,6 +192,148 @@ TEST_F(StandIn, BoundedFormattersTruncateAndSaySo) {
     EXPECT_EQ(RtlStringCbPrintfA(narrow, sizeof narrow, "%s", "PHYC"), STATUS_SUCCESS);
     EXPECT_EQ(RtlStringCbPrintfA(narrow, sizeof narrow, "%s", "PHYCX"), STATUS_BUFFER_OVERFLOW);
     EXPECT_STREQ(narrow, "PHYC");
+}
+
+constexpr GUID kProvider = {
+    0x552f0202, 0x67e3, 0x40cd, {0x83, 0xa9, 0x03, 0xe5, 0x30, 0x91, 0x7d, 0x36}};
+
+TEST_F(StandIn, EventsAreWrittenOnlyWhileAConsumerWantsThem) {
+    REGHANDLE handle = 0;
+    ASSERT_EQ(EtwRegister(&kProvider, nullptr, nullptr, &handle), STATUS_SUCCESS);
+    EVENT_DESCRIPTOR info, verbose;
+    EventDescCreate(&info, 5, 0, 0, TRACE_LEVEL_INFORMATION, 0, 0, 0);
+    EventDescCreate(&verbose, 6, 0, 0, TRACE_LEVEL_VERBOSE, 0, 0, 0x2);
+    ULONG payload[2] = {1, 125000000};
+    EVENT_DATA_DESCRIPTOR data[2];
+    EventDataDescCreate(&data[0], &payload[0], sizeof(ULONG));
+    EventDataDescCreate(&data[1], &payload[1], sizeof(ULONG));
+
+    EXPECT_EQ(EtwWriteTransfer(handle, &info, nullptr, nullptr, 2, data), STATUS_SUCCESS);
+    EXPECT_TRUE(machine.Events().empty());
+
+    machine.EnableProvider(kProvider, TRACE_LEVEL_INFORMATION, 0x1);
+    EXPECT_TRUE(EtwEventEnabled(handle, &info));
+    EXPECT_FALSE(EtwEventEnabled(handle, &verbose));
+    EXPECT_EQ(EtwWriteTransfer(handle, &info, nullptr, nullptr, 2, data), STATUS_SUCCESS);
+    EXPECT_EQ(EtwWriteTransfer(handle, &verbose, nullptr, nullptr, 0, nullptr), STATUS_SUCCESS);
+    ASSERT_EQ(machine.Events().size(), 1u);
+    EXPECT_EQ(machine.Events()[0].id, 5);
+
+    bool traced = false;
+    for (auto& r : soc.Records()) {
+        traced |= r.op == soc::Op::Event && r.eventId == 5 &&
+                  r.payload == std::vector<std::uint32_t>{1, 125000000};
+    }
+    EXPECT_TRUE(traced);
+
+    EXPECT_EQ(EtwUnregister(handle), STATUS_SUCCESS);
+    EXPECT_EQ(EtwUnregister(handle), STATUS_INVALID_HANDLE);
+    EXPECT_EQ(EtwWriteTransfer(handle, &info, nullptr, nullptr, 0, nullptr), STATUS_INVALID_HANDLE);
+}
+
+struct Ioctl : kmdf::Endpoint {
+    NTSTATUS DeviceIoControl(ULONG code, const void* input, std::size_t inputLength, void* output,
+                             std::size_t outputLength, ULONG_PTR* returned,
+                             LONGLONG timeout) override {
+        lastCode = code;
+        lastTimeout = timeout;
+        if (inputLength != 1 || outputLength != 1) {
+            return STATUS_INVALID_PARAMETER;
+        }
+        *static_cast<UCHAR*>(output) = *static_cast<const UCHAR*>(input);
+        *returned = 1;
+        return hang ? STATUS_IO_TIMEOUT : STATUS_SUCCESS;
+    }
+    ULONG lastCode = 0;
+    LONGLONG lastTimeout = 0;
+    bool hang = false;
+};
+
+NTSTATUS AddPlain(WDFDRIVER, PWDFDEVICE_INIT init) {
+    WDFDEVICE device;
+    return WdfDeviceCreate(&init, WDF_NO_OBJECT_ATTRIBUTES, &device);
+}
+
+extern "C" NTSTATUS PlainEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
+    WDF_DRIVER_CONFIG config;
+    WDF_DRIVER_CONFIG_INIT(&config, AddPlain);
+    return WdfDriverCreate(driverObject, registryPath, WDF_NO_OBJECT_ATTRIBUTES, &config,
+                           WDF_NO_HANDLE);
+}
+
+TEST_F(StandIn, IoTargetsOpenByNameCarryTimeoutsAndRefuseWhenClosed) {
+    ASSERT_EQ(machine.LoadDriver(PlainEntry), STATUS_SUCCESS);
+    auto gpio = std::make_shared<Ioctl>();
+    machine.AddNamedDevice(L"\\Device\\RESOURCE_HUB\\000000010000002a", gpio);
+    kmdf::DeviceSpec spec;
+    spec.lowerDevice = std::make_shared<Ioctl>();
+    kmdf::DeviceId id;
+    ASSERT_EQ(machine.AddDevice(spec, &id), STATUS_SUCCESS);
+    WDFDEVICE device = machine.Device(id);
+    EXPECT_NE(WdfDeviceGetIoTarget(device), nullptr);
+
+    WDFIOTARGET target;
+    ASSERT_EQ(WdfIoTargetCreate(device, WDF_NO_OBJECT_ATTRIBUTES, &target), STATUS_SUCCESS);
+    DECLARE_CONST_UNICODE_STRING(missing, L"\\Device\\RESOURCE_HUB\\0000000000000000");
+    WDF_IO_TARGET_OPEN_PARAMS params;
+    WDF_IO_TARGET_OPEN_PARAMS_INIT_OPEN_BY_NAME(&params, &missing, GENERIC_READ | GENERIC_WRITE);
+    EXPECT_EQ(WdfIoTargetOpen(target, &params), STATUS_OBJECT_NAME_NOT_FOUND);
+
+    DECLARE_CONST_UNICODE_STRING(hub, L"\\Device\\RESOURCE_HUB\\000000010000002a");
+    WDF_IO_TARGET_OPEN_PARAMS_INIT_OPEN_BY_NAME(&params, &hub, GENERIC_READ | GENERIC_WRITE);
+    EXPECT_EQ(params.CreateDisposition, FILE_OPEN);
+    EXPECT_EQ(params.CreateOptions, FILE_NON_DIRECTORY_FILE);
+    ASSERT_EQ(WdfIoTargetOpen(target, &params), STATUS_SUCCESS);
+
+    UCHAR value = 1;
+    WDF_MEMORY_DESCRIPTOR in, out;
+    WDF_MEMORY_DESCRIPTOR_INIT_BUFFER(&in, &value, 1);
+    WDF_MEMORY_DESCRIPTOR_INIT_BUFFER(&out, &value, 1);
+    WDF_REQUEST_SEND_OPTIONS options;
+    WDF_REQUEST_SEND_OPTIONS_INIT(&options, WDF_REQUEST_SEND_OPTION_SYNCHRONOUS);
+    WDF_REQUEST_SEND_OPTIONS_SET_TIMEOUT(&options, WDF_REL_TIMEOUT_IN_MS(300));
+    ULONG_PTR returned = 0;
+    EXPECT_EQ(WdfIoTargetSendIoctlSynchronously(target, nullptr, 0x00480004, &in, &out, &options,
+                                                &returned),
+              STATUS_SUCCESS);
+    EXPECT_EQ(gpio->lastCode, 0x00480004u);
+    EXPECT_EQ(gpio->lastTimeout, -3000000);
+    EXPECT_EQ(returned, 1u);
+    gpio->hang = true;
+    EXPECT_EQ(WdfIoTargetSendIoctlSynchronously(target, nullptr, 0x00480004, &in, &out, &options,
+                                                nullptr),
+              STATUS_IO_TIMEOUT);
+
+    WdfIoTargetClose(target);
+    EXPECT_EQ(
+        WdfIoTargetSendIoctlSynchronously(target, nullptr, 0x00480004, &in, &out, nullptr, nullptr),
+        STATUS_INVALID_DEVICE_STATE);
+    WdfObjectDelete(target);
+}
+
+TEST_F(StandIn, TraceLevelDecidesWhichDiagnosticsAreRecorded) {
+    machine.SetTraceLevel(TRACE_LEVEL_ERROR);
+    WppStandInTrace(TRACE_LEVEL_INFORMATION, 1, "TRACE_DRIVER", "F", "info %d", 1);
+    WppStandInTrace(TRACE_LEVEL_ERROR, 1, "TRACE_DRIVER", "F", "error %d", 2);
+    EXPECT_FALSE(WppStandInEnabled(1, TRACE_LEVEL_INFORMATION));
+    ASSERT_EQ(machine.Diagnostics().size(), 1u);
+    EXPECT_EQ(machine.Diagnostics()[0].message, "error 2");
+    EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 1u);
+}
+
+TEST_F(StandIn, MisusedPoolAndStaleHandlesEndTheSystem) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ASSERT_EQ(machine.LoadDriver(BareEntry), STATUS_SUCCESS);
+    PVOID p = ExAllocatePool2(POOL_FLAG_NON_PAGED, 8, 0x46485855);
+    EXPECT_DEATH(ExFreePoolWithTag(p, 0x11111111), "tag does not match");
+    ExFreePoolWithTag(p, 0x46485855);
+    EXPECT_DEATH(ExFreePoolWithTag(p, 0x46485855), "freed twice");
+    EXPECT_DEATH(ExAllocatePool2(POOL_FLAG_PAGED, 8, 0), "must be tagged");
+
+    WDFCOLLECTION list;
+    ASSERT_EQ(WdfCollectionCreate(WDF_NO_OBJECT_ATTRIBUTES, &list), STATUS_SUCCESS);
+    WdfObjectDelete(list);
+    EXPECT_DEATH(WdfCollectionGetCount(list), "invalid or deleted framework handle");
 }
 
 } // namespace

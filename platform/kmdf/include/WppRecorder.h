@@ -4,8 +4,7 @@
 // file after the driver's trace header has defined WPP_CONTROL_GUIDS. The macros keep the
 // driver's calls as they are under the WDK and record, for every diagnostic, its level, its
 // flag and the formatted message, so that tests can tell which diagnostics were reported.
-#include <wdm.h>
-#include <evntrace.h>
+#include <WppRecorderApi.h>
 
 #ifndef WPP_CONTROL_GUIDS
 #error "WPP_CONTROL_GUIDS must be defined before the trace message header is included"
@@ -27,13 +26,6 @@ enum WPP_BITS_ : unsigned { WPP_CONTROL_GUIDS WPP_BITS_NONE_ = 0 };
 inline constexpr char WppControlGuidText[] = WPP_CONTROL_GUIDS;
 #undef WPP_DEFINE_BIT
 #undef WPP_DEFINE_CONTROL_GUID
-
-VOID WppStandInInitTracing(PVOID DriverObject, PCUNICODE_STRING RegistryPath,
-                           const char* ControlGuidText);
-VOID WppStandInCleanup(PVOID DriverObject);
-BOOLEAN WppStandInEnabled(ULONG Flags, UCHAR Level);
-VOID WppStandInTrace(UCHAR Level, ULONG Flags, const char* FlagName, const char* Function,
-                     const char* Format, ...) __attribute__((format(printf, 5, 6)));
 
 #define WPP_INIT_TRACING(DriverObject, RegistryPath)                                               \
     WppStandInInitTracing((DriverObject), (RegistryPath), WppControlGuidText)

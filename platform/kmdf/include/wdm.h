@@ -117,6 +117,11 @@ typedef const UNICODE_STRING* PCUNICODE_STRING;
 #define RTL_CONSTANT_STRING(s)                                                                     \
     { sizeof(s) - sizeof((s)[0]), sizeof(s), const_cast<PWCH>(s) }
 
+#define DECLARE_CONST_UNICODE_STRING(_var, _string)                                                \
+    const WCHAR _var##_buffer[] = _string;                                                         \
+    const UNICODE_STRING _var = {sizeof(_string) - sizeof(WCHAR), sizeof(_string),                 \
+                                 const_cast<PWCH>(_var##_buffer)}
+
 VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString);
 
 #define RtlZeroMemory(Destination, Length) __builtin_memset((Destination), 0, (Length))

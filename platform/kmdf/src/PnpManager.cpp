@@ -155,7 +155,7 @@ NTSTATUS Machine::StartDevice(DeviceId id) {
     DeviceNode& n = Node(*state_, id);
     std::lock_guard serial(n.callbackLock);
     if (n.hardwarePrepared) {
-        BugCheck("StartDevice: the device is started already");
+        return STATUS_INVALID_DEVICE_STATE;
     }
     ActorScope actor(*state_->hardware, n.spec.instance);
     n.device->action = PowerActionNone;
@@ -188,7 +188,7 @@ NTSTATUS Machine::ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTIO
     DeviceNode& n = Node(*state_, id);
     std::lock_guard serial(n.callbackLock);
     if (!n.inD0) {
-        BugCheck("ExitD0: the device is not in D0");
+        return STATUS_INVALID_DEVICE_STATE;
     }
     ActorScope actor(*state_->hardware, n.spec.instance);
     n.device->action = action;
@@ -205,7 +205,7 @@ NTSTATUS Machine::EnterD0(DeviceId id, POWER_ACTION action) {
     DeviceNode& n = Node(*state_, id);
     std::lock_guard serial(n.callbackLock);
     if (n.inD0 || !n.hardwarePrepared) {
-        BugCheck("EnterD0: the device is in D0 already or not started");
+        return STATUS_INVALID_DEVICE_STATE;
     }
     ActorScope actor(*state_->hardware, n.spec.instance);
     n.device->action = action;

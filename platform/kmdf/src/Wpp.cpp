@@ -1,6 +1,8 @@
 // The recording side of the WPP macro layer.
 #include "State.h"
 
+#include <WppRecorderApi.h>
+
 #include <cstdarg>
 #include <cstdio>
 

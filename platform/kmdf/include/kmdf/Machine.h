@@ -67,7 +67,8 @@ class Machine {
     void UnloadDriver(); // removes the devices that are still there first
 
     // Devices. The callbacks of one device never overlap; different devices may be driven
-    // from different threads.
+    // from different threads. A transition that the device's state does not allow (D0 exit
+    // outside D0, a second start) is refused with STATUS_INVALID_DEVICE_STATE.
     NTSTATUS AddDevice(const DeviceSpec& spec, DeviceId* id);
     WDFDEVICE Device(DeviceId id) const;
     bool DeviceStarted(DeviceId id) const;

@@ -1,0 +1,168 @@
+// The stand-in's Plug and Play manager as the driver's later callbacks will meet it: the
+// order of callbacks, what follows a failure, the states and actions passed, and the
+// serialisation of one device's callbacks.
+#include "Harness.h"
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A small driver whose callbacks log what they are called with, and can be told to fail.
+struct Script {
+    std::vector<std::string> log;
+    NTSTATUS prepare = STATUS_SUCCESS;
+    NTSTATUS d0Entry = STATUS_SUCCESS;
+    std::atomic<int> inside{0};
+    std::atomic<int> overlaps{0};
+};
+Script* g_script = nullptr;
+
+class Inside {
+  public:
+    Inside() {
+        if (g_script->inside.fetch_add(1) != 0) {
+            ++g_script->overlaps;
+        }
+        std::this_thread::yield();
+    }
+    ~Inside() { g_script->inside.fetch_sub(1); }
+};
+
+NTSTATUS Prepare(WDFDEVICE, WDFCMRESLIST raw, WDFCMRESLIST translated) {
+    Inside in;
+    g_script->log.push_back("prepare " + std::to_string(WdfCmResourceListGetCount(raw)) + " " +
+                            std::to_string(WdfCmResourceListGetCount(translated)));
+    return g_script->prepare;
+}
+NTSTATUS Release(WDFDEVICE, WDFCMRESLIST) {
+    Inside in;
+    g_script->log.push_back("release");
+    return STATUS_SUCCESS;
+}
+NTSTATUS D0Entry(WDFDEVICE device, WDF_POWER_DEVICE_STATE previous) {
+    Inside in;
+    g_script->log.push_back("d0entry " + std::to_string(previous) + " action " +
+                            std::to_string(WdfDeviceGetSystemPowerAction(device)));
+    return g_script->d0Entry;
+}
+NTSTATUS D0Exit(WDFDEVICE device, WDF_POWER_DEVICE_STATE target) {
+    Inside in;
+    g_script->log.push_back("d0exit " + std::to_string(target) + " action " +
+                            std::to_string(WdfDeviceGetSystemPowerAction(device)));
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS Add(WDFDRIVER, PWDFDEVICE_INIT init) {
+    WdfFdoInitSetFilter(init);
+    WDF_PNPPOWER_EVENT_CALLBACKS callbacks;
+    WDF_PNPPOWER_EVENT_CALLBACKS_INIT(&callbacks);
+    callbacks.EvtDevicePrepareHardware = Prepare;
+    callbacks.EvtDeviceReleaseHardware = Release;
+    callbacks.EvtDeviceD0Entry = D0Entry;
+    callbacks.EvtDeviceD0Exit = D0Exit;
+    WdfDeviceInitSetPnpPowerEventCallbacks(init, &callbacks);
+    WDFDEVICE device;
+    NTSTATUS status = WdfDeviceCreate(&init, WDF_NO_OBJECT_ATTRIBUTES, &device);
+    if (NT_SUCCESS(status)) {
+        g_script->log.push_back(init == nullptr ? "added" : "init kept");
+    }
+    return status;
+}
+
+NTSTATUS Entry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
+    WDF_DRIVER_CONFIG config;
+    WDF_DRIVER_CONFIG_INIT(&config, Add);
+    return WdfDriverCreate(driverObject, registryPath, WDF_NO_OBJECT_ATTRIBUTES, &config,
+                           WDF_NO_HANDLE);
+}
+
+class PnpManager : public MachineTest {
+  protected:
+    void SetUp() override {
+        g_script = &script;
+        ASSERT_EQ(machine.LoadDriver(Entry), STATUS_SUCCESS);
+        kmdf::DeviceSpec spec;
+        spec.instance = 0;
+        CM_PARTIAL_RESOURCE_DESCRIPTOR memory{};
+        memory.Type = CmResourceTypeMemory;
+        spec.translated = {memory, memory};
+        spec.raw = {memory};
+        ASSERT_EQ(machine.AddDevice(spec, &id), STATUS_SUCCESS);
+        script.log.clear();
+    }
+    void TearDown() override {
+        machine.UnloadDriver();
+        EXPECT_TRUE(machine.GetBooks().AllZero()) << machine.GetBooks().Describe();
+        g_script = nullptr;
+    }
+
+    Script script;
+    kmdf::DeviceId id = 0;
+};
+
+TEST_F(PnpManager, StartPowerCycleAndStopCallInOrderWithStatesAndActions) {
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
+    ASSERT_EQ(machine.EnterD0(id, PowerActionSleep), STATUS_SUCCESS);
+    ASSERT_EQ(machine.ExitD0(id, WdfPowerDevicePrepareForHibernation, PowerActionHibernate),
+              STATUS_SUCCESS);
+    ASSERT_EQ(machine.EnterD0(id, PowerActionHibernate), STATUS_SUCCESS);
+    ASSERT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
+    EXPECT_EQ(script.log,
+              (std::vector<std::string>{"prepare 1 2", "d0entry 5 action 0", "d0exit 4 action 2",
+                                        "d0entry 4 action 2", "d0exit 6 action 3",
+                                        "d0entry 6 action 3", "d0exit 5 action 0", "release"}));
+}
+
+TEST_F(PnpManager, FailedPrepareHardwareIsFollowedByReleaseHardware) {
+    script.prepare = STATUS_INTERNAL_ERROR;
+    EXPECT_EQ(machine.StartDevice(id), STATUS_INTERNAL_ERROR);
+    EXPECT_FALSE(machine.DeviceStarted(id));
+    EXPECT_EQ(script.log, (std::vector<std::string>{"prepare 1 2", "release"}));
+
+    script.prepare = STATUS_SUCCESS;
+    script.log.clear();
+    EXPECT_EQ(machine.StartDevice(id), STATUS_SUCCESS) << "a device may be started again";
+    EXPECT_EQ(script.log.size(), 2u);
+}
+
+TEST_F(PnpManager, FailedD0EntryReleasesTheHardwareWithoutD0Exit) {
+    script.d0Entry = STATUS_DEVICE_HARDWARE_ERROR;
+    EXPECT_EQ(machine.StartDevice(id), STATUS_DEVICE_HARDWARE_ERROR);
+    EXPECT_EQ(script.log,
+              (std::vector<std::string>{"prepare 1 2", "d0entry 5 action 0", "release"}));
+}
+
+TEST_F(PnpManager, RemovingAStartedDeviceStopsItFirst) {
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    machine.RemoveDevice(id);
+    EXPECT_EQ(script.log.back(), "release");
+    EXPECT_EQ(script.log[script.log.size() - 2], "d0exit 5 action 0");
+}
+
+TEST_F(PnpManager, CallbacksOfOneDeviceNeverOverlap) {
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    std::atomic<int> transitions{0};
+    auto cycle = [&] {
+        for (int i = 0; i < 300; ++i) {
+            // Both threads ask for both transitions; the one the state allows runs.
+            if (NT_SUCCESS(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep))) {
+                ++transitions;
+            }
+            if (NT_SUCCESS(machine.EnterD0(id, PowerActionSleep))) {
+                ++transitions;
+            }
+        }
+    };
+    std::thread a(cycle), b(cycle);
+    a.join();
+    b.join();
+    EXPECT_GT(transitions.load(), 300);
+    EXPECT_EQ(script.overlaps.load(), 0);
+    EXPECT_EQ(machine.StartDevice(id), STATUS_INVALID_DEVICE_STATE);
+}
+
+} // namespace
