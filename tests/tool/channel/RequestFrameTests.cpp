@@ -11,7 +11,7 @@ TEST_F(RequestFrame, PayloadLengthOutsideTheFrameIsRefusedWithoutWriting) {
         PacketContext context = RequestContext(0x64, 0, length);
         context.writeHandle = OpenMcuDevice();
         Packet().SendRequest(context);
-        EXPECT_EQ(context.status, PacketStatusSuccess);
+        EXPECT_EQ(int32_t{context.status}, PacketStatusSuccess);
         CloseHandle(context.writeHandle);
     }
     EXPECT_TRUE(driver->Requests().empty());
@@ -23,12 +23,12 @@ TEST_F(RequestFrame, InvalidWriteHandleOrRangeSetsTheStatus) {
     PacketContext context = RequestContext(0x64);
     context.writeHandle = INVALID_HANDLE_VALUE;
     Packet().SendRequest(context);
-    EXPECT_EQ(context.status, PacketStatusFailure);
+    EXPECT_EQ(int32_t{context.status}, PacketStatusFailure);
 
     context = RequestContext(0x64, 4);
     context.writeHandle = reinterpret_cast<HANDLE>(0x1234);
     Packet().SendRequest(context);
-    EXPECT_EQ(context.status, 1);
+    EXPECT_EQ(int32_t{context.status}, 1);
 }
 
 TEST(AcceptResponse, CopiesTheAnswerOrRefusesItsLength) {
@@ -38,7 +38,7 @@ TEST(AcceptResponse, CopiesTheAnswerOrRefusesItsLength) {
 
     Packet::AcceptResponse(context, frame);
     EXPECT_EQ(context.running, 0);
-    EXPECT_EQ(context.length, 3);
+    EXPECT_EQ(int32_t{context.length}, 3);
     // Bytes beyond the answer keep what they held.
     EXPECT_EQ(std::vector<uint8_t>(context.payload, context.payload + 4),
               (std::vector<uint8_t>{0xA1, 0xA2, 0xA3, 0xEE}));
@@ -46,15 +46,15 @@ TEST(AcceptResponse, CopiesTheAnswerOrRefusesItsLength) {
     frame[7] = 56;
     context.running = 1;
     Packet::AcceptResponse(context, frame);
-    EXPECT_EQ(context.length, 56);
+    EXPECT_EQ(int32_t{context.length}, 56);
     EXPECT_EQ(context.running, 0);
 
     frame[7] = 0;
     context.running = 1;
     Packet::AcceptResponse(context, frame);
-    EXPECT_EQ(context.status, PacketStatusFailure);
+    EXPECT_EQ(int32_t{context.status}, PacketStatusFailure);
     EXPECT_EQ(context.running, 0);
-    EXPECT_EQ(context.length, 56);
+    EXPECT_EQ(int32_t{context.length}, 56);
 }
 
 TEST(PacketContextLayout, IsPackedInTheOrderOfItsFields) {

@@ -32,14 +32,14 @@ TEST_F(Transport, AnswerAtOnceTakesLittleMoreThanTheRequestDelay) {
     Exchange exchange = RunExchange(RequestContext(GetFlag));
     EXPECT_EQ(GetCapturedStdout(), "");
 
-    EXPECT_EQ(exchange.context.status, PacketStatusSuccess);
-    EXPECT_EQ(exchange.context.length, 4);
+    EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusSuccess);
+    EXPECT_EQ(int32_t{exchange.context.length}, 4);
     EXPECT_EQ(std::vector<uint8_t>(exchange.context.payload, exchange.context.payload + 4),
               (std::vector<uint8_t>{1, 2, 3, 4}));
     EXPECT_GE(exchange.milliseconds, 50);
     EXPECT_LT(exchange.milliseconds, 500);
-    EXPECT_EQ(exchange.context.readHandle, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(exchange.context.writeHandle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(HANDLE{exchange.context.readHandle}, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(HANDLE{exchange.context.writeHandle}, INVALID_HANDLE_VALUE);
     // Two opens per exchange, nothing else.
     EXPECT_EQ(Messages(LogRecords()),
               std::vector<std::string>(2, "Opened the device successfully.\n"));
@@ -51,8 +51,8 @@ TEST_F(Transport, FramesWithOtherCodesAreDroppedUntilTheAnswer) {
     PacketContext request = RequestContext(GetKey, 2, 1);
     request.payload[0] = 1;
     Exchange exchange = RunExchange(request);
-    EXPECT_EQ(exchange.context.status, PacketStatusSuccess);
-    ASSERT_EQ(exchange.context.length, 34);
+    EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusSuccess);
+    ASSERT_EQ(int32_t{exchange.context.length}, 34);
     EXPECT_EQ(exchange.context.payload[0], 1);
     EXPECT_EQ(exchange.context.payload[2], 0xC0);
     EXPECT_EQ(exchange.context.payload[33], 0xDF);
@@ -64,7 +64,7 @@ TEST_F(Transport, NoAnswerTimesOutWithBothRecords) {
     Exchange exchange = RunExchange(RequestContext(Enable));
     std::string console = GetCapturedStdout();
 
-    EXPECT_EQ(exchange.context.status, PacketStatusTimeout);
+    EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusTimeout);
     EXPECT_GE(exchange.milliseconds, 2050);
     EXPECT_LT(exchange.milliseconds, 2500);
     auto errors = ErrorMessages(LogRecords());
@@ -81,7 +81,7 @@ TEST_F(Transport, DeviceOrTargetOutOfRangeSendsNothingAndStopsAtOnce) {
     badTarget.target = 10;
     for (const PacketContext& request : {badDevice, badTarget}) {
         Exchange exchange = RunExchange(request);
-        EXPECT_EQ(exchange.context.status, PacketStatusFailure);
+        EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusFailure);
         EXPECT_LT(exchange.milliseconds, 500);
     }
     EXPECT_TRUE(driver->Requests().empty());
@@ -93,7 +93,7 @@ TEST_F(Transport, DeviceOrTargetOutOfRangeSendsNothingAndStopsAtOnce) {
 TEST_F(Transport, PayloadLengthZeroFailsAtOnceWithoutRecord) {
     StartDriver(WithFault(GetFlag, FaultKind::ZeroLength));
     Exchange exchange = RunExchange(RequestContext(GetFlag));
-    EXPECT_EQ(exchange.context.status, PacketStatusFailure);
+    EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusFailure);
     EXPECT_LT(exchange.milliseconds, 500);
     EXPECT_TRUE(ErrorMessages(LogRecords()).empty());
 }
@@ -104,8 +104,8 @@ TEST_F(Transport, PayloadLength57ClearsThePayloadAndTimesOut) {
     std::fill(std::begin(request.payload), std::end(request.payload), 0xAB);
     Exchange exchange = RunExchange(request);
 
-    EXPECT_EQ(exchange.context.status, PacketStatusTimeout);
-    EXPECT_EQ(exchange.context.length, 57);
+    EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusTimeout);
+    EXPECT_EQ(int32_t{exchange.context.length}, 57);
     EXPECT_EQ(std::vector<uint8_t>(std::begin(exchange.context.payload),
                                    std::end(exchange.context.payload)),
               std::vector<uint8_t>(PacketPayloadBytes, 0));
@@ -122,8 +122,8 @@ TEST_F(Transport, RequestFrameCarriesExactlyLengthPayloadBytes) {
     empty.payload[0] = 0x77; // not sent
     PacketContext one = RequestContext(GetKey, 0, 1);
     one.payload[0] = 1;
-    EXPECT_EQ(RunExchange(empty).context.status, PacketStatusSuccess);
-    EXPECT_EQ(RunExchange(one).context.status, PacketStatusSuccess);
+    EXPECT_EQ(int32_t{RunExchange(empty).context.status}, PacketStatusSuccess);
+    EXPECT_EQ(int32_t{RunExchange(one).context.status}, PacketStatusSuccess);
 
     auto requests = driver->Requests();
     ASSERT_EQ(requests.size(), 2u);
@@ -133,7 +133,7 @@ TEST_F(Transport, RequestFrameCarriesExactlyLengthPayloadBytes) {
 
 TEST_F(Transport, NoDriverFailsBeforeAnyThreadStarts) {
     Exchange exchange = RunExchange(RequestContext(GetFlag));
-    EXPECT_EQ(exchange.context.status, PacketStatusFailure);
+    EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusFailure);
     EXPECT_EQ(exchange.context.running, 0);
     EXPECT_EQ(winhost::ThreadsCreated(), 0u);
     EXPECT_EQ(
@@ -148,7 +148,7 @@ TEST_F(Transport, SecondOpenRefusedClosesTheFirstHandle) {
     settings.allowOpens = 1;
     StartDriver(settings);
     Exchange exchange = RunExchange(RequestContext(GetFlag));
-    EXPECT_EQ(exchange.context.status, PacketStatusFailure);
+    EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusFailure);
     EXPECT_EQ(ErrorMessages(LogRecords()),
               (std::vector<std::string>{"Failed to open the device, error - 32",
                                         "Unable to find any MCU devices!", "Open Handle failed!"}));
@@ -157,9 +157,9 @@ TEST_F(Transport, SecondOpenRefusedClosesTheFirstHandle) {
 TEST_F(Transport, EventOrThreadThatCannotBeCreatedEndsTheExchange) {
     StartDriver();
     winhost::FailNext(winhost::Failure::CreateEvent, ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(RunExchange(RequestContext(GetFlag)).context.status, PacketStatusFailure);
+    EXPECT_EQ(int32_t{RunExchange(RequestContext(GetFlag)).context.status}, PacketStatusFailure);
     winhost::FailNext(winhost::Failure::CreateThread, ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(RunExchange(RequestContext(GetFlag)).context.status, PacketStatusFailure);
+    EXPECT_EQ(int32_t{RunExchange(RequestContext(GetFlag)).context.status}, PacketStatusFailure);
     EXPECT_EQ(ErrorMessages(LogRecords()),
               (std::vector<std::string>{"Create Event failed!,errorCode:8", "Open Handle failed!",
                                         "Failed to create ReadThread\n"}));
@@ -170,7 +170,7 @@ TEST_F(Transport, FailedWriteIsRecordedAndTimesOut) {
     StartDriver();
     winhost::FailNext(winhost::Failure::WriteFile, ERROR_GEN_FAILURE);
     Exchange exchange = RunExchange(RequestContext(GetFlag));
-    EXPECT_EQ(exchange.context.status, PacketStatusTimeout);
+    EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusTimeout);
     auto errors = ErrorMessages(LogRecords());
     ASSERT_EQ(errors.size(), 3u);
     EXPECT_EQ(errors[0], "WriteFile failed, error code:31");
@@ -184,7 +184,7 @@ TEST_F(Transport, ReadFailingWhileWaitingEndsWithStatus5) {
     StartDriver(WithFault(Enable, FaultKind::Drop));
     PacketContext request = RequestContext(Enable);
     Exchange exchange = RunExchange(request);
-    EXPECT_EQ(exchange.context.status, PacketStatusFailure);
+    EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusFailure);
     EXPECT_LT(exchange.milliseconds, 1000);
     EXPECT_EQ(ErrorMessages(LogRecords()),
               std::vector<std::string>{"ReadFile failed - error:1167"});
@@ -198,8 +198,8 @@ TEST_F(Transport, ShortAnswerNeverShowsAnEarlierFramesBytes) {
     settings.secureBootFlag = 0x04030201;
     StartDriver(settings);
     Exchange exchange = RunExchange(RequestContext(GetFlag));
-    EXPECT_EQ(exchange.context.status, PacketStatusSuccess);
-    ASSERT_EQ(exchange.context.length, 4);
+    EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusSuccess);
+    ASSERT_EQ(int32_t{exchange.context.length}, 4);
     EXPECT_EQ(std::vector<uint8_t>(exchange.context.payload, exchange.context.payload + 4),
               (std::vector<uint8_t>{1, 2, 0, 0}));
 }
@@ -210,7 +210,7 @@ TEST_F(Transport, StopEndsAReadThatStartsAfterTheCancel) {
     StartDriver();
     winhost::DelayNextRead(150);
     Exchange exchange = RunExchange(RequestContext(GetFlag, 4));
-    EXPECT_EQ(exchange.context.status, PacketStatusFailure);
+    EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusFailure);
     EXPECT_LT(exchange.milliseconds, 1000);
     EXPECT_EQ(ErrorMessages(LogRecords()),
               (std::vector<std::string>{"Retrieve MAC failed!,errorCode:1", Aborted}));

@@ -80,8 +80,8 @@ TEST(McuSimProcess, AnswersAfterReadyAndWithdrawsOnStop) {
     context.target = 9;
     context.command = 0x63;
     Packet().Transfer(context);
-    EXPECT_EQ(context.status, PacketStatusSuccess);
-    EXPECT_EQ(context.length, 4);
+    EXPECT_EQ(int32_t{context.status}, PacketStatusSuccess);
+    EXPECT_EQ(int32_t{context.length}, 4);
     EXPECT_EQ(std::vector<uint8_t>(context.payload, context.payload + 4),
               std::vector<uint8_t>(4, 0xFF));
 
