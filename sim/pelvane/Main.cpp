@@ -99,6 +99,11 @@ int main(int argc, char** argv) {
         soc.PrintJson(std::cout);
     } else {
         soc.PrintText(std::cout);
+        std::cout << "scenario " << scenario << " on";
+        for (int instance : instances) {
+            std::cout << " " << soc::InstanceName(instance);
+        }
+        std::cout << ": " << (ok ? "passed, books balanced" : "FAILED") << "\n";
     }
     return ok ? 0 : 1;
 }

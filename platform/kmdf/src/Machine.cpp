@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+#include <sys/mman.h>
 
 namespace kmdf {
 
@@ -90,9 +91,28 @@ Machine::Machine(Hardware& hardware) : state_(std::make_unique<State>()) {
     }
 }
 
+// Whatever the driver left behind is reclaimed here, after the books could be read, so that
+// one leaking run does not disturb the host process.
 Machine::~Machine() {
     if (state_->driver != nullptr) {
         UnloadDriver();
+    }
+    std::vector<Object*> orphans(state_->live.begin(), state_->live.end());
+    for (Object* o : orphans) {
+        if (state_->live.count(o) != 0 && o->parent == nullptr) {
+            DeleteObject(o);
+        }
+    }
+    for (auto& [pointer, entry] : state_->pool) {
+        std::free(pointer);
+    }
+    for (const Mapping& m : state_->mappings) {
+        if (m.reservation != nullptr) {
+            munmap(m.reservation, (m.length + 0xFFF) & ~std::size_t(0xFFF));
+        }
+    }
+    for (auto& [object, count] : state_->references) {
+        delete static_cast<_FILE_OBJECT*>(object);
     }
     g_current.store(nullptr);
 }
