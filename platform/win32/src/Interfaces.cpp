@@ -19,6 +19,8 @@
 #include <cfgmgr32.h>
 
 #include "Endpoints.h"
+#include "Objects.h"
+#include "winhost/Books.h"
 #include "winhost/Devices.h"
 
 namespace winhost {
@@ -257,6 +259,8 @@ CONFIGRET WINAPI CM_Get_Device_Interface_ListW(LPGUID InterfaceClassGuid, DEVINS
     if (BufferLen == 0)
         return CR_INVALID_DATA;
     Buffer[0] = 0;
+    if (TakeFailure(Failure::GetInterfaceList))
+        return GetLastError();
     CONFIGRET result = CheckListArguments(InterfaceClassGuid, pDeviceID, ulFlags);
     std::vector<InterfaceRecord> records;
     if (result == CR_SUCCESS)

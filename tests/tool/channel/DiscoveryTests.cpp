@@ -1,6 +1,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <cfgmgr32.h>
+
 #include "ChannelFixture.h"
 #include "channel/McuDevice.h"
 #include "winhost/Books.h"
@@ -23,6 +25,16 @@ TEST_F(Discovery, SizeQueryFailureIsRecordedWithItsCode) {
     EXPECT_FALSE(GetMcuDevicePath(path));
     EXPECT_EQ(ErrorMessages(LogRecords()),
               std::vector<std::string>{"Error retrieving device interface list size.29"});
+}
+
+TEST_F(Discovery, ListQueryFailureIsRecordedAfterItsNewline) {
+    StartDriver();
+    // The list grew between the size query and the list query.
+    winhost::FailNext(winhost::Failure::GetInterfaceList, CR_BUFFER_SMALL);
+    EXPECT_EQ(OpenMcuDevice(), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(driver->Opens().empty());
+    EXPECT_EQ(ErrorMessages(LogRecords()),
+              std::vector<std::string>{"Error retrieving device interface list.\n26"});
 }
 
 TEST_F(Discovery, EveryOpenRunsDiscoveryAgainAndRecordsIt) {

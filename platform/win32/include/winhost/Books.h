@@ -19,9 +19,10 @@ size_t LiveThreads();
 size_t ThreadsCreated();
 
 // Operations that can be told to fail once.
-enum class Failure { CreateEvent, CreateThread, CreateFile, WriteFile };
+enum class Failure { CreateEvent, CreateThread, CreateFile, WriteFile, GetInterfaceList };
 
-// The next call of `operation` (from any thread) fails with `error` as its last error.
+// The next call of `operation` (from any thread) fails with `error` as its last error (for
+// GetInterfaceList, CM_Get_Device_Interface_ListW returns `error` as its CONFIGRET).
 void FailNext(Failure operation, DWORD error);
 
 // The next ReadFile (from any thread) waits `milliseconds` before it starts, as a thread that is
