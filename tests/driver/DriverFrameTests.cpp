@@ -146,4 +146,38 @@ TEST_F(DriverFrame, DevicesOfDifferentInstancesRunOnTheirOwnThreads) {
     EXPECT_TRUE(machine.GetBooks().AllZero()) << machine.GetBooks().Describe();
 }
 
+// A stack whose device carries no filter context: every callback must notice it first.
+NTSTATUS AddWithoutContext(WDFDRIVER, PWDFDEVICE_INIT init) {
+    WDF_PNPPOWER_EVENT_CALLBACKS callbacks;
+    WDF_PNPPOWER_EVENT_CALLBACKS_INIT(&callbacks);
+    callbacks.EvtDevicePrepareHardware = EvtDevicePrepareHardware;
+    callbacks.EvtDeviceReleaseHardware = EvtDeviceReleaseHardware;
+    callbacks.EvtDeviceD0Entry = EvtDeviceD0Entry;
+    callbacks.EvtDeviceD0Exit = EvtDeviceD0Exit;
+    WdfDeviceInitSetPnpPowerEventCallbacks(init, &callbacks);
+    WDFDEVICE device;
+    return WdfDeviceCreate(&init, WDF_NO_OBJECT_ATTRIBUTES, &device);
+}
+
+extern "C" NTSTATUS EntryWithoutContext(PDRIVER_OBJECT driverObject, PUNICODE_STRING path) {
+    WDF_DRIVER_CONFIG config;
+    WDF_DRIVER_CONFIG_INIT(&config, AddWithoutContext);
+    return WdfDriverCreate(driverObject, path, WDF_NO_OBJECT_ATTRIBUTES, &config, WDF_NO_HANDLE);
+}
+
+TEST_F(DriverFrame, CallbacksWithoutAContextReportItAndAnswerAsTheirRolesRequire) {
+    ASSERT_EQ(machine.LoadDriver(EntryWithoutContext), STATUS_SUCCESS);
+    kmdf::DeviceId id;
+    ASSERT_EQ(machine.AddDevice(ControllerDevice(soc::kPrimary), &id), STATUS_SUCCESS);
+    EXPECT_EQ(machine.StartDevice(id), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 2u); // prepare, then release
+
+    WDFDEVICE device = machine.Device(id);
+    EXPECT_EQ(EvtDeviceD0Entry(device, WdfPowerDeviceD3), STATUS_SUCCESS);
+    EXPECT_EQ(EvtDeviceD0Exit(device, WdfPowerDeviceD3), STATUS_SUCCESS);
+    EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 4u);
+    EXPECT_TRUE(ReportedError("no device context"));
+    EXPECT_TRUE(Accesses().empty());
+}
+
 } // namespace

@@ -102,19 +102,16 @@ std::string FormatJson(const TraceRecord& r) {
     std::ostringstream out;
     out << "{\"t_ns\":" << r.tNs << ",\"op\":\"" << OpName(r.op) << "\"";
     bool access = r.op == Op::Read || r.op == Op::Write;
+    // The controller block belongs to one instance; the shared blocks are shown with the
+    // instance whose callback made the access.
+    int instance = access && r.block == BlockKind::Controller ? r.instance : r.actor;
+    out << ",\"block\":" << (access ? JsonString(BlockName(r.block)) : "null");
+    out << ",\"instance\":" << (instance < 0 ? "null" : std::to_string(instance));
     if (access) {
-        out << ",\"block\":\"" << BlockName(r.block)
-            << "\",\"instance\":" << (r.block == BlockKind::Controller ? r.instance : r.actor)
-            << ",\"offset\":" << r.offset << ",\"value\":" << r.value
+        out << ",\"offset\":" << r.offset << ",\"value\":" << r.value
             << ",\"barrier\":" << (r.barrier ? "true" : "false")
             << ",\"name\":" << JsonString(RegisterName(r.block, r.offset));
     } else {
-        out << ",\"block\":null,\"instance\":";
-        if (r.actor < 0) {
-            out << "null";
-        } else {
-            out << r.actor;
-        }
         out << ",\"offset\":null,\"value\":null";
     }
     out << ",\"actor\":" << r.actor;
