@@ -6,7 +6,10 @@
 #include <ntstrsafe.h>
 #include <wdf.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <string>
 
 #include <WppRecorderApi.h>
@@ -172,11 +175,60 @@ TEST_F(StandIn, InterfaceNotificationsIncludeExistingOnesAndLookUpsHoldReference
     EXPECT_EQ(machine.GetBooks().references, 1u);
     ObDereferenceObject(file);
 
+    machine.RemoveInterface(kClass, L"\\??\\WAKE#1");
+    EXPECT_EQ(seen.calls, 3) << "removals are reported to the same callback";
+    EXPECT_EQ(IoGetDeviceObjectPointer(&name, FILE_ALL_ACCESS, &file, &device),
+              STATUS_OBJECT_NAME_NOT_FOUND);
+
     ASSERT_EQ(IoUnregisterPlugPlayNotificationEx(entry), STATUS_SUCCESS);
     machine.ArriveInterface(kClass, L"\\??\\WAKE#2", L"\\Device\\WakeLine0");
-    EXPECT_EQ(seen.calls, 2);
+    EXPECT_EQ(seen.calls, 3);
     machine.UnloadDriver();
     EXPECT_TRUE(machine.GetBooks().AllZero()) << machine.GetBooks().Describe();
+}
+
+struct Gate {
+    std::atomic<bool> entered{false};
+    std::atomic<bool> open{false};
+    std::atomic<bool> finished{false};
+};
+
+NTSTATUS BlockingArrival(PVOID, PVOID context) {
+    auto* gate = static_cast<Gate*>(context);
+    gate->entered = true;
+    while (!gate->open) {
+        std::this_thread::yield();
+    }
+    gate->finished = true;
+    return STATUS_SUCCESS;
+}
+
+TEST_F(StandIn, UnregistrationReturnsOnlyAfterTheRunningCallback) {
+    ASSERT_EQ(machine.LoadDriver(BareEntry), STATUS_SUCCESS);
+    Gate gate;
+    PVOID entry = nullptr;
+    GUID cls = kClass;
+    ASSERT_EQ(IoRegisterPlugPlayNotification(EventCategoryDeviceInterfaceChange, 0, &cls,
+                                             WdfDriverWdmGetDriverObject(WdfGetDriver()),
+                                             BlockingArrival, &gate, &entry),
+              STATUS_SUCCESS);
+    std::thread system([&] { machine.ArriveInterface(kClass, L"\\??\\WAKE#9", L"\\Device\\X"); });
+    while (!gate.entered) {
+        std::this_thread::yield();
+    }
+    std::atomic<bool> unregistered{false};
+    std::thread release([&] {
+        IoUnregisterPlugPlayNotificationEx(entry);
+        unregistered = true;
+        EXPECT_TRUE(gate.finished) << "a callback ran after the unregistration returned";
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(unregistered);
+    gate.open = true;
+    release.join();
+    system.join();
+    EXPECT_TRUE(unregistered);
+    EXPECT_EQ(machine.GetBooks().notifications, 0u);
 }
 
 TEST_F(StandIn, BoundedFormattersTruncateAndSaySo) {

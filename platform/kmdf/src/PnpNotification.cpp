@@ -2,11 +2,13 @@
 // the references it takes.
 #include "State.h"
 
+#include <algorithm>
+
 using namespace kmdf;
 
 namespace {
 
-void Deliver(const Notification& n, const InterfaceInstance& i) {
+void Deliver(const Notification& n, const InterfaceInstance& i, const GUID& event) {
     UNICODE_STRING link;
     link.Buffer = const_cast<PWCH>(i.symbolicLink.c_str());
     link.Length = static_cast<USHORT>(i.symbolicLink.size() * sizeof(WCHAR));
@@ -14,7 +16,7 @@ void Deliver(const Notification& n, const InterfaceInstance& i) {
     DEVICE_INTERFACE_CHANGE_NOTIFICATION record{};
     record.Version = 1;
     record.Size = sizeof record;
-    record.Event = GUID_DEVICE_INTERFACE_ARRIVAL;
+    record.Event = event;
     record.InterfaceClassGuid = i.interfaceClass;
     record.SymbolicLinkName = &link;
     n.callback(&record, n.context);
@@ -55,7 +57,7 @@ NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCate
     // Interfaces that exist already are reported before the registration returns.
     if (EventCategoryFlags & PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES) {
         for (auto& i : existing) {
-            Deliver(*entry, i);
+            Deliver(*entry, i, GUID_DEVICE_INTERFACE_ARRIVAL);
         }
     }
     *NotificationEntry = entry;
@@ -124,26 +126,56 @@ VOID ObDereferenceObject(PVOID Object) {
 
 namespace kmdf {
 
-void Machine::ArriveInterface(const GUID& interfaceClass, const std::wstring& symbolicLink,
-                              const std::wstring& deviceName) {
-    InterfaceInstance i{interfaceClass, symbolicLink, deviceName};
+namespace {
+
+// Calls every active registration of the class, outside the lock; an unregistration waits
+// for the calls in flight.
+void Broadcast(Machine::State& s, const InterfaceInstance& i, const GUID& event) {
     std::vector<Notification*> targets;
     {
-        std::lock_guard guard(state_->lock);
-        state_->interfaces.push_back(i);
-        for (auto& [entry, n] : state_->notifications) {
-            if (n->active && IsEqualGUID(n->interfaceClass, interfaceClass)) {
+        std::lock_guard guard(s.lock);
+        for (auto& [entry, n] : s.notifications) {
+            if (n->active && IsEqualGUID(n->interfaceClass, i.interfaceClass)) {
                 ++n->inFlight;
                 targets.push_back(n.get());
             }
         }
     }
     for (Notification* n : targets) {
-        Deliver(*n, i);
-        std::lock_guard guard(state_->lock);
+        Deliver(*n, i, event);
+        std::lock_guard guard(s.lock);
         --n->inFlight;
-        state_->notificationsIdle.notify_all();
+        s.notificationsIdle.notify_all();
     }
+}
+
+} // namespace
+
+void Machine::ArriveInterface(const GUID& interfaceClass, const std::wstring& symbolicLink,
+                              const std::wstring& deviceName) {
+    InterfaceInstance i{interfaceClass, symbolicLink, deviceName};
+    {
+        std::lock_guard guard(state_->lock);
+        state_->interfaces.push_back(i);
+    }
+    Broadcast(*state_, i, GUID_DEVICE_INTERFACE_ARRIVAL);
+}
+
+void Machine::RemoveInterface(const GUID& interfaceClass, const std::wstring& symbolicLink) {
+    InterfaceInstance removed;
+    {
+        std::lock_guard guard(state_->lock);
+        auto& list = state_->interfaces;
+        auto it = std::find_if(list.begin(), list.end(), [&](const InterfaceInstance& i) {
+            return IsEqualGUID(i.interfaceClass, interfaceClass) && i.symbolicLink == symbolicLink;
+        });
+        if (it == list.end()) {
+            return;
+        }
+        removed = *it;
+        list.erase(it);
+    }
+    Broadcast(*state_, removed, GUID_DEVICE_INTERFACE_REMOVAL);
 }
 
 } // namespace kmdf

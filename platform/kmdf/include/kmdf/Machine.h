@@ -100,8 +100,11 @@ class Machine {
     // The world beside the driver.
     void AddNamedDevice(const std::wstring& name, std::shared_ptr<Endpoint> endpoint);
     void RemoveNamedDevice(const std::wstring& name);
+    // Publishes or withdraws a device interface; registered notifications of its class are
+    // called on the calling thread, which stands for the system's notification thread.
     void ArriveInterface(const GUID& interfaceClass, const std::wstring& symbolicLink,
                          const std::wstring& deviceName);
+    void RemoveInterface(const GUID& interfaceClass, const std::wstring& symbolicLink);
     void SetFirmwareTable(ULONG provider, ULONG tableId, std::vector<std::uint8_t> table);
 
     struct State;
