@@ -1,4 +1,6 @@
+#include <iostream>
 #include <regex>
+#include <streambuf>
 
 #include "ChannelFixture.h"
 #include "winhost/Books.h"
@@ -28,6 +30,7 @@ TEST_F(Transport, AnswerAtOnceTakesLittleMoreThanTheRequestDelay) {
     settings.secureBootFlag = 0x04030201;
     StartDriver(settings);
 
+    size_t threadsBefore = winhost::ThreadsCreated();
     CaptureStdout();
     Exchange exchange = RunExchange(RequestContext(GetFlag));
     EXPECT_EQ(GetCapturedStdout(), "");
@@ -43,7 +46,7 @@ TEST_F(Transport, AnswerAtOnceTakesLittleMoreThanTheRequestDelay) {
     // Two opens per exchange, nothing else.
     EXPECT_EQ(Messages(LogRecords()),
               std::vector<std::string>(2, "Opened the device successfully.\n"));
-    EXPECT_EQ(winhost::ThreadsCreated(), 1u);
+    EXPECT_EQ(winhost::ThreadsCreated() - threadsBefore, 1u);
 }
 
 TEST_F(Transport, FramesWithOtherCodesAreDroppedUntilTheAnswer) {
@@ -132,10 +135,11 @@ TEST_F(Transport, RequestFrameCarriesExactlyLengthPayloadBytes) {
 }
 
 TEST_F(Transport, NoDriverFailsBeforeAnyThreadStarts) {
+    size_t threadsBefore = winhost::ThreadsCreated();
     Exchange exchange = RunExchange(RequestContext(GetFlag));
     EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusFailure);
     EXPECT_EQ(exchange.context.running, 0);
-    EXPECT_EQ(winhost::ThreadsCreated(), 0u);
+    EXPECT_EQ(winhost::ThreadsCreated(), threadsBefore);
     EXPECT_EQ(
         ErrorMessages(LogRecords()),
         (std::vector<std::string>{"Error: No active device found.Is the sample driver loaded?",
@@ -214,4 +218,42 @@ TEST_F(Transport, StopEndsAReadThatStartsAfterTheCancel) {
     EXPECT_LT(exchange.milliseconds, 1000);
     EXPECT_EQ(ErrorMessages(LogRecords()),
               (std::vector<std::string>{"Retrieve MAC failed!,errorCode:1", Aborted}));
+}
+
+namespace {
+
+// A console that refuses every write; with exceptions enabled each error record then throws
+// std::ios_base::failure from inside the exchange and its read thread.
+class RefusingConsole : public std::streambuf {
+  public:
+    RefusingConsole() : saved(std::cout.rdbuf(this)) { std::cout.exceptions(std::ios::badbit); }
+    ~RefusingConsole() override {
+        std::cout.exceptions(std::ios::goodbit);
+        std::cout.rdbuf(saved);
+        std::cout.clear();
+    }
+
+  protected:
+    int_type overflow(int_type) override { return traits_type::eof(); }
+    std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+
+  private:
+    std::streambuf* saved;
+};
+
+} // namespace
+
+TEST_F(Transport, ExceptionStillStopsTheThreadAndClosesEverything) {
+    StartDriver();
+    Exchange exchange;
+    {
+        RefusingConsole console;
+        exchange = RunExchange(RequestContext(GetFlag, 4));
+    }
+    EXPECT_EQ(int32_t{exchange.context.status}, PacketStatusException);
+    EXPECT_LT(exchange.milliseconds, 1000);
+    EXPECT_EQ(HANDLE{exchange.context.readHandle}, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(HANDLE{exchange.context.writeHandle}, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(HANDLE{exchange.context.event}, nullptr);
+    // The fixture checks that no handle and no thread is left.
 }
