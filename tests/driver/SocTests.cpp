@@ -46,6 +46,24 @@ TEST(SocRegisters, SelfClearingAndWriteOneToClearBits) {
     EXPECT_EQ(s.Read32(clr), 0x2u);
 }
 
+TEST(SocRegisters, WriteHooksModelHardwareThatReactsToACommand) {
+    // A PHY that, once started, reports busy in its status register for three reads.
+    soc::Soc s;
+    s.OnWrite(BlockKind::Phy, 0, 0x9C44, [](std::uint32_t written, soc::Soc::RegisterView& v) {
+        if (written == 3) {
+            v.ClearBitsAfterReads(BlockKind::Phy, 0, 0x9C14, 0x40, 3);
+        }
+    });
+    const auto status = soc::PhysicalOf(BlockKind::Phy, 0, 0x9C14);
+    EXPECT_EQ(s.Read32(status), 0u);
+    s.Write32(soc::PhysicalOf(BlockKind::Phy, 0, 0x9C44), 3);
+    int busy = 0;
+    while (s.Read32(status) & 0x40) {
+        ++busy;
+    }
+    EXPECT_EQ(busy, 3);
+}
+
 TEST(SocPorts, PortResetCompletesAfterItsVirtualTimeOrNever) {
     soc::Soc s;
     s.Port(soc::kMultiport, 4).Connect(4, soc::link::kPolling);

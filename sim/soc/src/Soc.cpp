@@ -103,6 +103,32 @@ PortModel& Soc::Port(int instance, int k) {
     return ports_[{instance, k}];
 }
 
+void Soc::OnWrite(BlockKind block, int instance, std::uint32_t offset, WriteHook hook) {
+    std::lock_guard guard(lock_);
+    writeHooks_[PhysicalOf(block, instance, offset)] = std::move(hook);
+}
+
+std::uint32_t Soc::RegisterView::Get(BlockKind block, int instance, std::uint32_t offset) {
+    return soc_.At({block, instance, offset}).value;
+}
+
+void Soc::RegisterView::Set(BlockKind block, int instance, std::uint32_t offset,
+                            std::uint32_t value) {
+    soc_.At({block, instance, offset}).value = value;
+}
+
+void Soc::RegisterView::ClearBitsAfterReads(BlockKind block, int instance, std::uint32_t offset,
+                                            std::uint32_t mask, int reads) {
+    Register& r = soc_.At({block, instance, offset});
+    r.value |= mask;
+    r.stickyMask = mask;
+    r.stickyReads = reads;
+}
+
+std::uint64_t Soc::RegisterView::NowNs() const {
+    return soc_.clock_.NowNs();
+}
+
 void Soc::AddMemory(std::uint64_t physical, std::vector<std::uint8_t> bytes) {
     std::lock_guard guard(lock_);
     memory_.push_back({physical, std::move(bytes)});
@@ -139,6 +165,11 @@ void Soc::WriteLocked(const Location& at, std::uint32_t value) {
     next &= ~r.selfClearing;
     next = (next & ~r.stickyMask) | (r.value & r.stickyMask);
     r.value = next;
+    auto hook = writeHooks_.find(PhysicalOf(at.block, at.instance, at.offset));
+    if (hook != writeHooks_.end()) {
+        RegisterView view(*this);
+        hook->second(value, view);
+    }
 }
 
 void Soc::Append(TraceRecord r) {

@@ -7,6 +7,7 @@
 #include <soc/Trace.h>
 #include <soc/VirtualClock.h>
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -33,6 +34,24 @@ class Soc : public kmdf::Hardware {
     void WriteOneToClear(BlockKind block, int instance, std::uint32_t offset, std::uint32_t mask);
     // PORTSC k (1..4) of a controller.
     PortModel& Port(int instance, int k);
+
+    // Hardware that reacts to a write: the hook runs after the write took effect, inside the
+    // access, and sees the registers through `view` (no trace records, no behaviour).
+    class RegisterView {
+      public:
+        std::uint32_t Get(BlockKind block, int instance, std::uint32_t offset);
+        void Set(BlockKind block, int instance, std::uint32_t offset, std::uint32_t value);
+        void ClearBitsAfterReads(BlockKind block, int instance, std::uint32_t offset,
+                                 std::uint32_t mask, int reads);
+        std::uint64_t NowNs() const;
+
+      private:
+        friend class Soc;
+        explicit RegisterView(Soc& soc) : soc_(soc) {}
+        Soc& soc_;
+    };
+    using WriteHook = std::function<void(std::uint32_t written, RegisterView& view)>;
+    void OnWrite(BlockKind block, int instance, std::uint32_t offset, WriteHook hook);
 
     // Firmware memory (read through mappings as plain memory) and mappings that fail.
     void AddMemory(std::uint64_t physical, std::vector<std::uint8_t> bytes);
@@ -80,6 +99,7 @@ class Soc : public kmdf::Hardware {
     mutable std::mutex lock_;
     VirtualClock clock_;
     std::map<std::uint64_t, Register> registers_;
+    std::map<std::uint64_t, WriteHook> writeHooks_;
     std::map<std::pair<int, int>, PortModel> ports_;
     std::vector<Memory> memory_;
     std::set<std::uint64_t> failingMappings_;
