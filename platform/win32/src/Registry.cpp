@@ -1,6 +1,7 @@
 // The registry's read side (RegOpenKeyExW, RegQueryValueExW, RegCloseKey), backed by the host
 // root (see winhost/Registry.h for the layout).
 
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -50,6 +51,35 @@ void AppendUtf8(std::string& out, uint32_t unit) {
     }
 }
 
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Key and value names are not case-sensitive in the registry: an entry that exists under
+// another letter case is the same entry.
+fs::path Existing(const fs::path& parent, const std::string& name) {
+    std::error_code error;
+    if (fs::exists(parent / name, error)) {
+        return parent / name;
+    }
+    for (fs::directory_iterator entry(parent, error), end; !error && entry != end;
+         entry.increment(error)) {
+        if (EqualIgnoringCase(entry->path().filename().string(), name)) {
+            return entry->path();
+        }
+    }
+    return parent / name;
+}
+
 // One path component per key name; "\" separates names, as in the registry.
 fs::path KeyDirectory(const std::wstring& subKey) {
     fs::path directory = fs::path(RootDirectory()) / "registry" / "HKEY_LOCAL_MACHINE";
@@ -60,7 +90,7 @@ fs::path KeyDirectory(const std::wstring& subKey) {
             continue;
         }
         if (!name.empty() && name != "." && name != "..") {
-            directory /= name;
+            directory = Existing(directory, name);
         }
         name.clear();
     }
@@ -74,6 +104,10 @@ std::string ValueFileName(const wchar_t* name) {
     }
     // The unnamed (default) value of a key.
     return file.empty() ? "@" : file;
+}
+
+fs::path ValuePath(const fs::path& key, const wchar_t* name) {
+    return Existing(key, ValueFileName(name));
 }
 
 OpenKey* LookUpKey(HKEY key) {
@@ -100,7 +134,7 @@ bool SetRegistryValue(const std::wstring& subKey, const std::wstring& name, cons
     const fs::path directory = KeyDirectory(subKey);
     std::error_code error;
     fs::create_directories(directory, error);
-    std::ofstream out(directory / ValueFileName(name.c_str()), std::ios::binary | std::ios::trunc);
+    std::ofstream out(ValuePath(directory, name.c_str()), std::ios::binary | std::ios::trunc);
     out.write(static_cast<const char*>(data), static_cast<std::streamsize>(bytes));
     return static_cast<bool>(out);
 }
@@ -156,7 +190,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
         return ERROR_INVALID_PARAMETER;
     }
     std::vector<char> data;
-    if (!winhost::ReadValue(key->directory / winhost::ValueFileName(lpValueName), data)) {
+    if (!winhost::ReadValue(winhost::ValuePath(key->directory, lpValueName), data)) {
         return ERROR_FILE_NOT_FOUND;
     }
     if (lpType != nullptr) {

@@ -84,6 +84,20 @@ TEST_F(Registry, KeyHandlesAreCheckedAndClosedOnce) {
     EXPECT_EQ(RegOpenKeyExW(nullptr, Key, 0, KEY_READ, &other), ERROR_INVALID_HANDLE);
 }
 
+TEST_F(Registry, NamesIgnoreLetterCase) {
+    ASSERT_TRUE(
+        winhost::SetRegistryString(L"software\\wow6432node\\VENDOR\\package", L"VERSION", L"1.0"));
+    ASSERT_TRUE(winhost::SetRegistryString(Key, L"version", L"2.0")); // the same value
+    HKEY key = Open();
+    WCHAR data[8] = {};
+    DWORD bytes = sizeof(data);
+    EXPECT_EQ(
+        RegQueryValueExW(key, L"Version", nullptr, nullptr, reinterpret_cast<LPBYTE>(data), &bytes),
+        ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(data), L"2.0");
+    RegCloseKey(key);
+}
+
 TEST_F(Registry, KeysAreSeparateFromEachOther) {
     ASSERT_TRUE(winhost::SetRegistryString(Key, L"Version", L"1"));
     HKEY key = nullptr;

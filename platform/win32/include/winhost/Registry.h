@@ -4,7 +4,8 @@
 // the host root, registry/HKEY_LOCAL_MACHINE/<key path with "\" as "/">, and each value is a
 // file in its key's directory holding the value's data exactly as stored (wide units in host
 // order; a string written by `winhost-reg add` or SetRegistryString ends in a NUL unit, as
-// `reg add` stores it on Windows). Only string values (REG_SZ) are kept.
+// `reg add` stores it on Windows). Only string values (REG_SZ) are kept. As in the registry,
+// key and value names match without regard to ASCII letter case.
 
 #include <cstddef>
 #include <string>
