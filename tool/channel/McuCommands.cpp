@@ -1,9 +1,14 @@
 #include "channel/McuCommands.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include "log/Log.h"
+
+// Overlong data is reported with the C library's out-of-range error number, which callers and
+// the record log know as 34.
+static_assert(ERANGE == 34);
 
 namespace {
 
@@ -55,7 +60,7 @@ int TakeKey(const PacketContext& response, KeyRecord& record) {
     }
     // Longer than a key, or a single byte: nothing of it is trusted.
     std::memset(record.key, 0, sizeof(record.key));
-    LogError("Copy data Failed! error code:" + std::to_string(34));
+    LogError("Copy data Failed! error code:" + std::to_string(ERANGE));
     return GetKeyDoesNotFit;
 }
 

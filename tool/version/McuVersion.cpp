@@ -1,10 +1,15 @@
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "channel/Packet.h"
 #include "log/Log.h"
 #include "version/ComponentTable.h"
 #include "version/VersionQuery.h"
+
+// Overlong data is reported with the C library's out-of-range error number, which callers and
+// the record log know as 34.
+static_assert(ERANGE == 34);
 
 namespace {
 
@@ -53,8 +58,8 @@ int TakeVersionReply(const PacketContext& response, char* text, uint8_t& length)
     const int32_t n = std::max(reported, 0);
     if (n > VersionTextBytes) {
         std::memset(text, 0, VersionTextBytes);
-        LogError("Copy data Failed! error code:" + std::to_string(34));
-        return 34;
+        LogError("Copy data Failed! error code:" + std::to_string(ERANGE));
+        return ERANGE;
     }
     if (n != 0) {
         std::memcpy(text, response.payload, std::min(n, PacketPayloadBytes));
