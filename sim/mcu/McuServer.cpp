@@ -71,7 +71,7 @@ bool McuServer::Start(std::string& error) {
         paths.push_back(path);
         records.push_back(record);
     }
-    acceptor = std::thread(&McuServer::AcceptLoop, this);
+    loop = std::thread(&McuServer::Run, this);
     return true;
 }
 
@@ -89,20 +89,13 @@ void McuServer::Stop() {
         (void)written;
     }
     stopped.notify_all();
-    if (acceptor.joinable())
-        acceptor.join();
+    if (loop.joinable())
+        loop.join();
     {
         std::lock_guard guard(lock);
-        for (const Connection& connection : connections)
-            shutdown(connection.fd, SHUT_RDWR);
-    }
-    // Every reader now ends and moves itself to `finished`.
-    for (;;) {
-        JoinFinished();
-        std::lock_guard guard(lock);
-        if (connections.empty() && finished.empty())
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int fd : files)
+            close(fd);
+        files.clear();
     }
     for (int fd : listeners)
         close(fd);
@@ -112,101 +105,110 @@ void McuServer::Stop() {
     wake = -1;
 }
 
-void McuServer::AcceptLoop() {
-    const McuSettings& settings = model.Settings();
+void McuServer::Run() {
     std::vector<pollfd> ready;
-    for (int fd : listeners)
-        ready.push_back({fd, POLLIN, 0});
-    ready.push_back({wake, POLLIN, 0});
     while (!stopping) {
+        ready.clear();
+        ready.push_back({wake, POLLIN, 0});
+        for (int fd : listeners)
+            ready.push_back({fd, POLLIN, 0});
+        {
+            std::lock_guard guard(lock);
+            for (int fd : files)
+                ready.push_back({fd, POLLIN, 0});
+        }
         if (poll(ready.data(), ready.size(), -1) < 0) {
             if (errno == EINTR)
                 continue;
             return;
         }
-        for (unsigned i = 0; i < listeners.size(); ++i) {
-            if (!(ready[i].revents & POLLIN))
+        for (size_t i = 1; i < ready.size() && !stopping; ++i) {
+            if (!(ready[i].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
-            int fd = accept4(listeners[i], nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                continue;
-            std::lock_guard guard(lock);
-            opens.push_back(i);
-            bool deny = settings.denyOpen != 0 && opens.size() > settings.allowOpens;
-            Trace("open interface " + std::to_string(i) +
-                  (deny ? " denied with " + std::to_string(settings.denyOpen) : ""));
-            if (deny || stopping) {
-                winhost::CompleteOpen(fd, deny ? settings.denyOpen : ERROR_FILE_NOT_FOUND);
-                close(fd);
-                continue;
-            }
-            winhost::CompleteOpen(fd, 0);
-            connections.push_back(Connection{fd, std::thread(&McuServer::Serve, this, fd)});
+            if (i <= listeners.size())
+                Accept(static_cast<unsigned>(i - 1));
+            else if (!Receive(ready[i].fd))
+                CloseFile(ready[i].fd);
         }
-        JoinFinished();
     }
 }
 
-void McuServer::Serve(int fd) {
-    uint8_t request[256];
-    for (;;) {
-        ssize_t got = recv(fd, request, sizeof request, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        std::vector<uint8_t> frame(request, request + got);
-        {
-            std::lock_guard guard(lock);
-            requests.push_back(frame);
-        }
-        Trace("request " + Hex(frame));
-        Reaction reaction = model.React(request, static_cast<size_t>(got));
-        if (reaction.drop) {
-            Trace("dropping every open file");
-            DropAll();
-            break;
-        }
-        if (reaction.delayMs && !SleepUnlessStopped(reaction.delayMs))
-            break;
-        for (const auto& answer : reaction.frames) {
-            Trace("answer " + Hex(answer));
-            Broadcast(answer);
-        }
-    }
-    // The file is closed here; its thread is joined by the accept loop or by Stop.
-    std::lock_guard guard(lock);
-    for (auto it = connections.begin(); it != connections.end(); ++it) {
-        if (it->fd == fd) {
-            finished.push_back(std::move(it->reader));
-            connections.erase(it);
-            break;
-        }
-    }
-    close(fd);
-}
-
-void McuServer::JoinFinished() {
-    std::vector<std::thread> done;
+void McuServer::Accept(unsigned interface) {
+    const McuSettings& settings = model.Settings();
+    int fd = accept4(listeners[interface], nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+        return;
+    bool deny = false;
     {
         std::lock_guard guard(lock);
-        done.swap(finished);
+        opens.push_back(interface);
+        deny = settings.denyOpen != 0 && opens.size() > settings.allowOpens;
     }
-    for (std::thread& thread : done)
-        thread.join();
+    if (settings.trace) {
+        Trace("open interface " + std::to_string(interface) +
+              (deny ? " denied with " + std::to_string(settings.denyOpen) : ""));
+    }
+    if (deny) {
+        winhost::CompleteOpen(fd, settings.denyOpen);
+        close(fd);
+        return;
+    }
+    {
+        std::lock_guard guard(lock);
+        files.push_back(fd);
+    }
+    winhost::CompleteOpen(fd, 0);
+}
+
+bool McuServer::Receive(int fd) {
+    uint8_t request[256];
+    ssize_t got = recv(fd, request, sizeof request, MSG_DONTWAIT);
+    if (got < 0)
+        return errno == EAGAIN || errno == EINTR;
+    if (got == 0)
+        return false;
+    std::vector<uint8_t> frame(request, request + got);
+    {
+        std::lock_guard guard(lock);
+        requests.push_back(frame);
+    }
+    if (model.Settings().trace)
+        Trace("request " + Hex(frame));
+    Reaction reaction = model.React(request, static_cast<size_t>(got));
+    if (reaction.drop) {
+        // Every open file ends; the loop closes each one when it reads the end.
+        Trace("dropping every open file");
+        std::lock_guard guard(lock);
+        for (int open : files)
+            shutdown(open, SHUT_RDWR);
+        return true;
+    }
+    if (reaction.delayMs && !SleepUnlessStopped(reaction.delayMs))
+        return true;
+    for (const auto& answer : reaction.frames) {
+        if (model.Settings().trace)
+            Trace("answer " + Hex(answer));
+        Broadcast(answer);
+    }
+    return true;
 }
 
 void McuServer::Broadcast(const std::vector<uint8_t>& frame) {
     // The tool reads on one file and writes on another: the answer goes to every open file.
     std::lock_guard guard(lock);
-    for (const Connection& connection : connections)
-        send(connection.fd, frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    for (int fd : files)
+        send(fd, frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
 }
 
-void McuServer::DropAll() {
+void McuServer::CloseFile(int fd) {
     std::lock_guard guard(lock);
-    for (const Connection& connection : connections)
-        shutdown(connection.fd, SHUT_RDWR);
+    for (auto it = files.begin(); it != files.end(); ++it) {
+        if (*it == fd) {
+            files.erase(it);
+            close(fd);
+            return;
+        }
+    }
 }
 
 bool McuServer::SleepUnlessStopped(unsigned milliseconds) {
@@ -227,7 +229,7 @@ std::vector<unsigned> McuServer::Opens() const {
 
 size_t McuServer::OpenFiles() const {
     std::lock_guard guard(lock);
-    return connections.size();
+    return files.size();
 }
 
 void McuServer::Trace(const std::string& line) const {

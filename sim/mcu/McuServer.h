@@ -5,6 +5,7 @@
 // Runs in mcu-sim, or inside a test process.
 
 #include <atomic>
+#include <cstddef>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -41,16 +42,14 @@ class McuServer {
     size_t OpenFiles() const;
 
   private:
-    struct Connection {
-        int fd = -1;
-        std::thread reader;
-    };
-
-    void AcceptLoop();
-    void Serve(int fd);
+    // One thread serves everything: opens on every interface and the requests on every open
+    // file, in arrival order, as one driver queue would.
+    void Run();
+    void Accept(unsigned interface);
+    // False when the file was closed.
+    bool Receive(int fd);
     void Broadcast(const std::vector<uint8_t>& frame);
-    void DropAll();
-    void JoinFinished();
+    void CloseFile(int fd);
     bool SleepUnlessStopped(unsigned milliseconds);
     void Trace(const std::string& line) const;
 
@@ -58,14 +57,13 @@ class McuServer {
     std::vector<int> listeners;
     std::vector<std::string> paths;
     std::vector<std::string> records;
-    int wake = -1; // eventfd that wakes the accept loop on Stop
-    std::thread acceptor;
+    int wake = -1; // eventfd that wakes the loop on Stop
+    std::thread loop;
     std::atomic<bool> stopping{false};
 
     mutable std::mutex lock;
     std::condition_variable stopped;
-    std::vector<Connection> connections;
-    std::vector<std::thread> finished;
+    std::vector<int> files; // open files, in the order they were opened
     std::vector<std::vector<uint8_t>> requests;
     std::vector<unsigned> opens;
 };
