@@ -80,6 +80,22 @@ IoWait WaitForDevice(int fd, short events) {
     return result < 0 ? IoWait::Failed : IoWait::Ready;
 }
 
+// The wait of a synchronous read or write: false, with the thread's last error set, when the
+// thread's I/O was cancelled (995) or the wait itself failed.
+bool AwaitDevice(int fd, short events) {
+    switch (WaitForDevice(fd, events)) {
+    case IoWait::Ready:
+        return true;
+    case IoWait::Cancelled:
+        SetLastError(ERROR_OPERATION_ABORTED);
+        return false;
+    case IoWait::Failed:
+        break;
+    }
+    SetLastError(ERROR_GEN_FAILURE);
+    return false;
+}
+
 std::shared_ptr<DeviceObject> DeviceFor(HANDLE handle) {
     auto device = LookUp<DeviceObject>(handle);
     if (!device)
@@ -145,16 +161,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     if (DWORD delay = TakeReadDelay())
         Sleep(delay);
     for (;;) {
-        switch (WaitForDevice(device->fd, POLLIN)) {
-        case IoWait::Cancelled:
-            SetLastError(ERROR_OPERATION_ABORTED);
+        if (!AwaitDevice(device->fd, POLLIN))
             return FALSE;
-        case IoWait::Failed:
-            SetLastError(ERROR_GEN_FAILURE);
-            return FALSE;
-        case IoWait::Ready:
-            break;
-        }
         // One receive is one frame; a frame longer than the buffer is cut to the buffer.
         ssize_t got = recv(device->fd, lpBuffer, nNumberOfBytesToRead, MSG_DONTWAIT);
         if (got > 0) {
@@ -186,16 +194,8 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     if (TakeFailure(Failure::WriteFile))
         return FALSE;
     for (;;) {
-        switch (WaitForDevice(device->fd, POLLOUT)) {
-        case IoWait::Cancelled:
-            SetLastError(ERROR_OPERATION_ABORTED);
+        if (!AwaitDevice(device->fd, POLLOUT))
             return FALSE;
-        case IoWait::Failed:
-            SetLastError(ERROR_GEN_FAILURE);
-            return FALSE;
-        case IoWait::Ready:
-            break;
-        }
         ssize_t sent =
             send(device->fd, lpBuffer, nNumberOfBytesToWrite, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (sent >= 0) {
