@@ -17,7 +17,9 @@ typedef struct _PELVANE_EVENT_PROVIDER {
 // Driver-wide; written by the enable callback, read by the sequences that write events.
 extern PELVANE_EVENT_PROVIDER PelvaneEventProvider;
 
+EXTERN_C_START
 ETWENABLECALLBACK EventProviderEnableCallback;
+EXTERN_C_END
 
 NTSTATUS RegisterEventProvider(VOID);
 VOID UnregisterEventProvider(VOID);

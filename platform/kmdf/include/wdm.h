@@ -22,6 +22,10 @@
 #define FORCEINLINE inline __attribute__((always_inline))
 #define UNREFERENCED_PARAMETER(P) ((void)(P))
 #define C_ASSERT(e) static_assert(e, #e)
+// C linkage, spelt as the WDK spells it.
+#define EXTERN_C extern "C"
+#define EXTERN_C_START extern "C" {
+#define EXTERN_C_END }
 #define TRUE 1
 #define FALSE 0
 #ifndef NULL

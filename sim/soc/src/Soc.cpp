@@ -319,6 +319,13 @@ void Soc::OnEvent(const kmdf::EventRecord& e) {
     Append(r);
 }
 
+void Soc::RecordRequest(TraceRecord r) {
+    std::lock_guard guard(lock_);
+    r.tNs = clock_.NowNs();
+    r.op = Op::Request;
+    Append(std::move(r));
+}
+
 std::vector<TraceRecord> Soc::Records() const {
     std::lock_guard guard(lock_);
     return trace_;

@@ -18,6 +18,8 @@ const char* OpName(Op op) {
         return "trace";
     case Op::Event:
         return "event";
+    case Op::Request:
+        return "request";
     }
     return "?";
 }
@@ -94,6 +96,25 @@ std::string FormatText(const TraceRecord& r) {
             out << " " << v;
         }
         break;
+    case Op::Request: {
+        out << "    request " << r.target;
+        if (!r.method.empty()) {
+            out << " " << r.method;
+        }
+        if (r.target == "gpio") {
+            out << " level " << r.level;
+        }
+        if (r.line >= 0) {
+            std::snprintf(body, sizeof body, " line 0x%llX", static_cast<long long>(r.line));
+            out << body;
+        }
+        if (r.mode >= 0) {
+            out << " mode " << r.mode;
+        }
+        std::snprintf(body, sizeof body, " -> 0x%08X", static_cast<unsigned>(r.status));
+        out << body;
+        break;
+    }
     }
     return out.str();
 }
@@ -134,6 +155,21 @@ std::string FormatJson(const TraceRecord& r) {
             out << (i ? "," : "") << r.payload[i];
         }
         out << "]";
+    } else if (r.op == Op::Request) {
+        out << ",\"target\":" << JsonString(r.target);
+        if (!r.method.empty()) {
+            out << ",\"method\":" << JsonString(r.method);
+        }
+        if (r.target == "gpio") {
+            out << ",\"level\":" << r.level;
+        }
+        if (r.line >= 0) {
+            out << ",\"line\":" << r.line;
+        }
+        if (r.mode >= 0) {
+            out << ",\"mode\":" << r.mode;
+        }
+        out << ",\"status\":" << r.status;
     }
     out << "}";
     return out.str();

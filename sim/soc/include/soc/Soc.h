@@ -57,6 +57,12 @@ class Soc : public kmdf::Hardware {
     void AddMemory(std::uint64_t physical, std::vector<std::uint8_t> bytes);
     void FailMappingAt(std::uint64_t physical);
 
+    // A request that the driver sent to a device model outside the SoC (ACPI firmware, GPIO
+    // controller, wake-line service): stamped with the time and actor, in order with the
+    // register accesses. Fill op-specific fields of `r` (target, method, level, line, mode,
+    // status); op, time, actor and thread are set here.
+    void RecordRequest(TraceRecord r);
+
     VirtualClock& Clock() { return clock_; }
     std::vector<TraceRecord> Records() const;
     void ClearTrace();

@@ -10,7 +10,7 @@
 
 namespace soc {
 
-enum class Op { Read, Write, Delay, Trace, Event };
+enum class Op { Read, Write, Delay, Trace, Event, Request };
 enum class DelayKind { Sleep, BusyWait };
 
 struct TraceRecord {
@@ -37,6 +37,13 @@ struct TraceRecord {
     int eventId = 0;
     int opcode = 0;
     std::vector<std::uint32_t> payload;
+    // Requests the driver sends to devices outside the SoC: "acpi" (method = the object
+    // evaluated), "gpio" (level = the level driven), "wake-line" (line, mode).
+    std::string target;
+    std::string method;
+    std::int64_t line = -1;
+    std::int64_t mode = -1;
+    std::int32_t status = 0;
 };
 
 const char* OpName(Op op);
