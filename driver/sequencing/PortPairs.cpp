@@ -1,9 +1,7 @@
-// Diagnostic names of the port pairs, by port number.
+// Diagnostic names of the port pairs, by port number, from the port layout table.
 #include "sequencing/PortPairs.h"
-
-static const char* const PortPairNames[PORT_COUNT] = {"Primary", "Secondary", "Multiport 0",
-                                                      "Multiport 1"};
+#include "sequencing/PortLayout.h"
 
 PCSTR PortPairName(ULONG Port) {
-    return Port < PORT_COUNT ? PortPairNames[Port] : "Unknown";
+    return Port < PORT_COUNT ? PORT_LAYOUTS[Port].PairName : "Unknown";
 }

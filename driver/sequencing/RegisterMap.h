@@ -76,25 +76,16 @@ constexpr ULONG GLUE_EVT_ENABLE1 = 0xF89E0;
 constexpr ULONG GLUE_IRQ_STAT1 = 0xF89F0;
 
 //
-// Clock-and-reset block: two controller resets per instance (only bit 0 is written) and the
-// high-speed PHY resets.
+// Clock-and-reset block. The controller resets of each instance are in its INSTANCE_LAYOUT
+// (sequencing/PortLayout.h); the high-speed PHY resets follow the port number.
 //
-constexpr ULONG CONTROLLER_RESET_FIRST[3] = {0xF004, 0x10004, 0xA6004};
-constexpr ULONG CONTROLLER_RESET_SECOND[3] = {0xF000, 0x10000, 0xA6000};
 constexpr ULONG HsPhyResetOffset(_In_ ULONG Port) {
     return 0x12000 + 4 * Port;
 }
 
 //
-// PHY block, by port number p.
+// PHY block. The registers of each port's PHYs are in its PORT_LAYOUT row.
 //
 constexpr ULONG PHY_SHARED_CTL = 0x1018; // one register for all instances
-constexpr ULONG HS_PHY_CONTROL[4] = {0x2064, 0x3064, 0x4064, 0x5064};
-constexpr ULONG SS_PHY_COMMON[2] = {0x8008, 0xD008}; // SS PHY 0 and 1 only
-constexpr ULONG SS_PHY_POWER_CONTROL[4] = {0x9C40, 0xEC40, 0xB840, 0xC840};
-constexpr ULONG SS_PHY_LOW_POWER_CONTROL[4] = {0x9C8C, 0xEC8C, 0xB88C, 0xC88C};
-constexpr ULONG SS_PHY_WAKE_DETECT_CONTROL[4] = {0x9F08, 0xEF08, 0xBE08, 0xCE08};
-constexpr ULONG SS_PHY_EVENT_STATUS[4] = {0x9F10, 0xEF10, 0xBE10, 0xCE10};
-constexpr ULONG SS_PHY_EVENT_CLEAR[4] = {0x9F14, 0xEF14, 0xBE14, 0xCE14};
 
 constexpr ULONG SS_PHY_WAKE_DETECT_MASK = 0x13;

@@ -53,6 +53,11 @@ class Soc : public kmdf::Hardware {
     using WriteHook = std::function<void(std::uint32_t written, RegisterView& view)>;
     void OnWrite(BlockKind block, int instance, std::uint32_t offset, WriteHook hook);
 
+    // Super-speed PHY `phy` (0..3): after each write to its start register, its status
+    // register reports busy (bit 6) for `busyReads` reads and ready from then on; busyReads
+    // < 0: it never becomes ready. By default the PHY is ready at the first read.
+    void SsPhyReadyAfter(int phy, int busyReads);
+
     // Firmware memory (read through mappings as plain memory) and mappings that fail.
     void AddMemory(std::uint64_t physical, std::vector<std::uint8_t> bytes);
     void FailMappingAt(std::uint64_t physical);
