@@ -12,4 +12,12 @@ if [ -n "$hits" ]; then
     echo "$hits" >&2
     exit 1
 fi
+# One-way layering: the PHY sequences take blocks and the override list as parameters and
+# know neither the callbacks' hub header nor the device context.
+hits=$(grep -rnE '^\s*#\s*include\s*"frame/(Driver|FilterExtension)\.h"' driver/phy/ || true)
+if [ -n "$hits" ]; then
+    echo "driver/phy/ includes the callbacks' header or the device context:" >&2
+    echo "$hits" >&2
+    exit 1
+fi
 echo "driver headers: ok"
