@@ -35,7 +35,7 @@ typedef struct _PORT_LAYOUT {
     GLUE_REGISTER_SET Glue;
     // PHY block.
     ULONG HsPhyControl;           // bit 0
-    ULONG SsPhyCommon;            // common-part register (bit 1); PORT_LAYOUT_NO_REGISTER
+    ULONG SsPhyCommon;            // common-part register (bit 1); none for Multiport
     ULONG SsPhyPowerControl;      // 1 powered, 0 powered down
     ULONG SsPhyLowPowerControl;   // 1 while the PHY runs, 0 in low power
     ULONG SsPhyWakeDetectControl; // bits 0, 1 and 4
