@@ -1,30 +1,98 @@
-// D0 entry and D0 exit. The power-up and power-down sequences build on the register
-// primitives; until they are in place the callbacks only check their context.
+// D0 entry and D0 exit. Nothing here is pageable: the power-up may run before paging is
+// available again.
 #include "frame/Driver.h"
+#include "sequencing/ControllerBringUp.h"
+#include "sequencing/PendingStubs.h"
+#include "sequencing/PowerDown.h"
+#include "sequencing/PowerUp.h"
 
 #include "PowerTransitions.tmh"
+
+// The power sequences need the three register blocks and the port-pair records that prepare
+// hardware creates; without them there is nothing to power up or down.
+static BOOLEAN HardwarePrepared(PFILTER_EXTENSION Context) {
+    return Context->ControllerBase != NULL && Context->ClockResetBase != NULL &&
+           Context->PhyBase != NULL && Context->PortPairs != NULL;
+}
+
+// The hardware lost its state while the system was hibernated: settings, registration and the
+// whole bring-up again, then the power-up, which finds nothing to resume.
+static NTSTATUS ResumeFromHibernation(WDFDEVICE Device, PFILTER_EXTENSION Context,
+                                      WDF_POWER_DEVICE_STATE PreviousState) {
+    NTSTATUS status = RegisterWakeLineArrival(Context);
+    if (!NT_SUCCESS(status)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "wake-line registration: status 0x%08X",
+                    status);
+    }
+    // The hibernation D0 exit closed the target; one still open is kept rather than opened
+    // twice.
+    if (Context->Instance == INSTANCE_MULTIPORT && Context->GpioTarget == NULL) {
+        Context->GpioTarget = OpenGpioTarget(Device);
+    }
+    status = BringUpController(Context);
+    if (!NT_SUCCESS(status)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "bring-up after hibernation: status 0x%08X",
+                    status);
+        return status;
+    }
+    Context->PoweredDown = 0;
+    for (ULONG pair = 0; pair < Context->PortPairCount; ++pair) {
+        Context->PortPairs[pair].HsWakeArmed = 0;
+        Context->PortPairs[pair].SsWakeArmed = 0;
+    }
+    return PowerUpController(Context, PreviousState);
+}
 
 _Use_decl_annotations_ NTSTATUS EvtDeviceD0Entry(WDFDEVICE Device,
                                                  WDF_POWER_DEVICE_STATE PreviousState) {
     PFILTER_EXTENSION extension = GetFilterExtension(Device);
+    NTSTATUS status;
 
     if (extension == NULL) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "no device context");
         return STATUS_SUCCESS;
     }
-    TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_POWER, "from D-state %d", PreviousState);
-    return STATUS_SUCCESS;
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_POWER, "entry: instance %d, from %s",
+                extension->Instance, DeviceStateName(PreviousState));
+    if (!HardwarePrepared(extension)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "exit: register blocks not mapped");
+        return STATUS_SUCCESS;
+    }
+    if (WdfDeviceGetSystemPowerAction(Device) == PowerActionHibernate) {
+        status = ResumeFromHibernation(Device, extension, PreviousState);
+    } else {
+        status = PowerUpController(extension, PreviousState);
+    }
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_POWER, "exit: status 0x%08X", status);
+    return status;
 }
 
 _Use_decl_annotations_ NTSTATUS EvtDeviceD0Exit(WDFDEVICE Device,
                                                 WDF_POWER_DEVICE_STATE TargetState) {
     PFILTER_EXTENSION extension = GetFilterExtension(Device);
+    POWER_ACTION action;
+    NTSTATUS status;
 
     if (extension == NULL) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "no device context");
         return STATUS_SUCCESS;
     }
-    TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_POWER, "to D-state %d, system power action %d",
-                TargetState, WdfDeviceGetSystemPowerAction(Device));
-    return STATUS_SUCCESS;
+    action = WdfDeviceGetSystemPowerAction(Device);
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_POWER, "entry: instance %d, to %s, action %d",
+                extension->Instance, DeviceStateName(TargetState), action);
+    if (!HardwarePrepared(extension)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "exit: register blocks not mapped");
+        return STATUS_SUCCESS;
+    }
+    status = PowerDownController(extension, TargetState);
+    // The GPIO connection does not survive hibernation; D0 entry opens a new one.
+    if (NT_SUCCESS(status) && action == PowerActionHibernate && extension->GpioTarget != NULL) {
+        WdfIoTargetClose(extension->GpioTarget);
+        WdfObjectDelete(extension->GpioTarget);
+        extension->GpioTarget = NULL;
+        extension->Mprd = 0;
+        TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_POWER, "GPIO target closed for hibernation");
+    }
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_POWER, "exit: status 0x%08X", status);
+    return status;
 }

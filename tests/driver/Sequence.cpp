@@ -90,6 +90,19 @@ std::size_t MatchStep(const std::vector<soc::TraceRecord>& t, std::size_t at, co
             return 0;
         }
         return 1;
+    case Kind::Stall:
+        if (missing(at)) {
+            return 0;
+        }
+        if (t[at].op != soc::Op::Delay || t[at].delay != soc::DelayKind::BusyWait) {
+            why = "another record";
+            return 0;
+        }
+        if (t[at].lengthNs < s.stallNs || t[at].lengthNs >= s.stallNs + 1000) {
+            why = "busy-waited " + std::to_string(t[at].lengthNs) + " ns";
+            return 0;
+        }
+        return 1;
     }
     return 0;
 }
@@ -106,6 +119,8 @@ std::string Step::Describe() const {
         return "modify " + Where(block, offset) + " value " + Hex(value) + " mask " + Hex(mask);
     case Kind::Sleep:
         return "sleep " + std::to_string(interval);
+    case Kind::Stall:
+        return "busy-wait " + std::to_string(stallNs) + " ns";
     }
     return "?";
 }
@@ -162,6 +177,13 @@ Step SleepMs(std::int64_t ms) {
     Step s;
     s.kind = Kind::Sleep;
     s.interval = -10000 * ms;
+    return s;
+}
+
+Step StallUs(std::uint64_t us) {
+    Step s;
+    s.kind = Kind::Stall;
+    s.stallNs = us * 1000;
     return s;
 }
 

@@ -13,7 +13,7 @@
 
 namespace seq {
 
-enum class Kind { Read, Write, Modify, Sleep };
+enum class Kind { Read, Write, Modify, Sleep, Stall };
 
 struct Step {
     Kind kind = Kind::Read;
@@ -23,6 +23,7 @@ struct Step {
     std::uint32_t mask = 0;
     std::optional<std::uint32_t> readValue; // a read that must see exactly this
     std::int64_t interval = 0;              // sleeps, in 100 ns units as passed
+    std::uint64_t stallNs = 0;              // busy-waits: at least this long, < 1 us more
     std::string Describe() const;
 };
 
@@ -40,6 +41,8 @@ Step Clear(soc::BlockKind block, std::uint32_t offset, std::uint32_t bits);
 Step Field(soc::BlockKind block, std::uint32_t offset, std::uint32_t value, std::uint32_t mask);
 Step SleepUs(std::int64_t us);
 Step SleepMs(std::int64_t ms);
+// A busy-wait on the performance counter of `us` microseconds.
+Step StallUs(std::uint64_t us);
 
 Sequence& operator+=(Sequence& a, const Sequence& b);
 

@@ -25,6 +25,8 @@ void PortModel::Settle(std::uint64_t nowNs) {
         if (connected_) {
             enabled_ = true;
             linkState_ = link::kU0;
+        } else {
+            linkState_ = link::kRxDetect; // an empty port looks for a device again
         }
     }
 }

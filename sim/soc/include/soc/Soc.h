@@ -58,6 +58,21 @@ class Soc : public kmdf::Hardware {
     // < 0: it never becomes ready. By default the PHY is ready at the first read.
     void SsPhyReadyAfter(int phy, int busyReads);
 
+    // Ports, configured under the SoC's lock so that a test may change them while instances
+    // run on other threads. k is 1..4; speeds and link states are the PORTSC field values
+    // (soc::link). A port reset completes `ns` of virtual time after it was started, or never
+    // for PortModel::kNever.
+    void AttachPort(int instance, int k, std::uint32_t speed, std::uint32_t linkState);
+    void DetachPort(int instance, int k);
+    void SetPortLinkState(int instance, int k, std::uint32_t linkState);
+    void SetPortResetTime(int instance, int k, std::uint64_t ns);
+    int PortResetsStarted(int instance, int k);
+
+    // The event status of SS PHY `phy` (0..3): bit 2 reads busy for the next `busyReads`
+    // reads (< 0: always), and the pending events `events` (bits 1:0) stay set until the
+    // event clear register has been written 1 `clearWrites` times (< 0: never cleared).
+    void SsPhyEventStatus(int phy, int busyReads, std::uint32_t events, int clearWrites);
+
     // Firmware memory (read through mappings as plain memory) and mappings that fail.
     void AddMemory(std::uint64_t physical, std::vector<std::uint8_t> bytes);
     void FailMappingAt(std::uint64_t physical);
