@@ -202,6 +202,35 @@ TEST_F(PhyOverrides, OnlyTheReturnedBytesAreWalked) {
     }
 }
 
+// A package on its own, in a buffer that ends where its stated length ends: an element that
+// runs past that end is refused without being read (the address sanitizer build would see it).
+TEST_F(PhyOverrides, APackageEndingInsideAnElementIsRefused) {
+    struct {
+        std::uint16_t stated;
+        NTSTATUS status;
+    } rows[] = {{24, STATUS_SUCCESS}, {23, kInvalidData}, {22, kInvalidData}, {20, kInvalidData},
+                {17, kInvalidData},   {13, kInvalidData}, {4, kInvalidData},  {0, kInvalidData}};
+    for (auto& row : rows) {
+        SCOPED_TRACE(row.stated);
+        ForgetOverrides();
+        std::vector<std::uint8_t> bytes =
+            acpi::Encode(acpi::WithStatedLength(Override(0, 0x088E2070, 0x55), row.stated));
+        bytes.resize(4 + row.stated);
+        std::vector<std::uint8_t> exact(bytes);
+        EXPECT_EQ(ParsePhyOverridePackage(device,
+                                          reinterpret_cast<PACPI_METHOD_ARGUMENT>(exact.data()),
+                                          static_cast<ULONG>(exact.size())),
+                  row.status);
+        EXPECT_EQ(Overrides().size(), row.status == STATUS_SUCCESS ? 1u : 0u);
+        // Fewer bytes available than the package states.
+        EXPECT_EQ(ParsePhyOverridePackage(device,
+                                          reinterpret_cast<PACPI_METHOD_ARGUMENT>(exact.data()),
+                                          static_cast<ULONG>(exact.size() - 1)),
+                  kInvalidData);
+        ExpectPoolHoldsOnlyTheRecords();
+    }
+}
+
 TEST_F(PhyOverrides, AFailedAllocationStopsTheRead) {
     firmware->SetPackages("PHYC", {Override(0, 0x088E2070, 0x55), Override(0, 0x088E3070, 0x66),
                                    Override(0, 0x088E4070, 0x77)});

@@ -79,6 +79,11 @@ std::vector<Evaluation> AcpiModel::Evaluations() const {
     return evaluations_;
 }
 
+void AcpiModel::ClearEvaluations() {
+    std::lock_guard guard(lock_);
+    evaluations_.clear();
+}
+
 NTSTATUS AcpiModel::Evaluate(const std::string& method, void* output, std::size_t outputLength,
                              ULONG_PTR* returned) {
     auto it = objects_.find(method);

@@ -77,6 +77,7 @@ class AcpiModel : public kmdf::Endpoint {
                 std::optional<std::size_t> returned = std::nullopt);
 
     std::vector<Evaluation> Evaluations() const;
+    void ClearEvaluations();
 
     NTSTATUS DeviceIoControl(ULONG code, const void* input, std::size_t inputLength, void* output,
                              std::size_t outputLength, ULONG_PTR* returned,
