@@ -16,6 +16,9 @@ _Use_decl_annotations_ NTSTATUS EvaluateAcpiObject(WDFDEVICE Device, PVOID Input
     WDFIOTARGET target;
     NTSTATUS status;
 
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_ACPI, "entry, %u input bytes, %u output bytes",
+                InputSize, OutputSize);
+
     *BytesReturned = 0;
     if (Input == NULL || InputSize == 0) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_ACPI, "no input");
@@ -46,6 +49,7 @@ _Use_decl_annotations_ NTSTATUS EvaluateAcpiObject(WDFDEVICE Device, PVOID Input
         return STATUS_ACPI_INVALID_DATA;
     }
     *BytesReturned = static_cast<ULONG>(returned);
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_ACPI, "exit, %u bytes returned", *BytesReturned);
     return STATUS_SUCCESS;
 }
 

@@ -90,11 +90,32 @@ TEST_F(GpioLine, AWriteThatNeverCompletesEndsAfter300VirtualMilliseconds) {
     ASSERT_EQ(delays.size(), 1u);
     EXPECT_EQ(delays[0].interval, -3000000);
     EXPECT_EQ(TracedWrites(), (std::vector<Write>{{1, STATUS_IO_TIMEOUT}}));
+    // The write's record follows the wait that ended it.
+    std::vector<soc::Op> ops;
+    for (auto& r : soc.Records()) {
+        if (r.op != soc::Op::Trace) {
+            ops.push_back(r.op);
+        }
+    }
+    EXPECT_EQ(ops, (std::vector<soc::Op>{soc::Op::Delay, soc::Op::Request}));
 
     controller->Answer();
     EXPECT_EQ(SetGpioLine(context, 1), STATUS_SUCCESS);
     EXPECT_EQ(controller->Level(), 1);
     EXPECT_EQ(soc.Clock().NowNs(), 300000000u);
+}
+
+// Without a send time-out a request that never completes would wait for ever; the stand-in
+// ends the simulated system rather than hang.
+TEST_F(GpioLine, ASilentWriteWithoutTimeOutStopsTheSystem) {
+    Connect();
+    controller->NeverAnswer();
+    UCHAR pins = 1;
+    WDF_MEMORY_DESCRIPTOR buffer;
+    WDF_MEMORY_DESCRIPTOR_INIT_BUFFER(&buffer, &pins, 1);
+    EXPECT_DEATH(WdfIoTargetSendIoctlSynchronously(context->GpioTarget, nullptr, 0x00480004,
+                                                   &buffer, &buffer, nullptr, nullptr),
+                 "never completes");
 }
 
 TEST(ResourceHubPath, IsTheConnectionIdInLowerCaseHexHighHalfFirst) {
