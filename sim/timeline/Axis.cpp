@@ -80,14 +80,17 @@ AxisTicks ChooseTicks(std::uint64_t fromNs, std::uint64_t toNs, int maxTicks) {
     return axis;
 }
 
-std::string FormatTime(std::uint64_t ns, std::uint64_t stepNs) {
+std::string FormatTime(std::uint64_t ns, std::uint64_t stepNs, std::uint64_t largestNs) {
     if (ns == 0) {
         return "0";
     }
     // A step of half a unit still reads best in that unit: "0.5 µs", "1.0 µs".
     std::uint64_t step = std::max<std::uint64_t>(stepNs, 1);
-    const Unit& unit = UnitFor(step * 2);
-    return Fixed(ns, unit, DecimalsFor(step, unit));
+    const Unit* unit = &UnitFor(std::max(step * 2, largestNs));
+    while (unit != &kUnits[0] && DecimalsFor(step, *unit) > 2) {
+        --unit;
+    }
+    return Fixed(ns, *unit, DecimalsFor(step, *unit));
 }
 
 std::string FormatDuration(std::uint64_t ns) {

@@ -4,6 +4,7 @@
 #include "Axis.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace timeline {
@@ -128,16 +129,49 @@ std::vector<PointMark> BuildPointMarks(const Lane& lane, const TimelineOptions& 
     return marks;
 }
 
+namespace {
+
+std::string FirstWord(const std::string& label) {
+    return label.substr(0, label.find(' '));
+}
+
+// Later marks of a run at one column whose labels begin with the same word lend the rest of
+// their label to the first; their own label goes.
+void JoinLabels(std::vector<PointMark>& marks, const std::vector<double>& x) {
+    std::size_t first = 0;
+    for (std::size_t i = 1; i < marks.size(); ++i) {
+        PointMark& head = marks[first];
+        PointMark& m = marks[i];
+        std::string word = FirstWord(m.label);
+        bool same = std::abs(x[i] - x[first]) < 1.0 && m.kind == head.kind &&
+                    m.glyph == head.glyph && !m.failed && !head.failed &&
+                    word == FirstWord(head.label) && word.size() < m.label.size();
+        if (same) {
+            head.label += "," + m.label.substr(word.size());
+            m.label.clear();
+        } else {
+            first = i;
+        }
+    }
+}
+
+} // namespace
+
 int PlaceLabels(std::vector<PointMark>& marks, const std::vector<double>& x, int rows,
-                double charWidth) {
+                double charWidth, double right) {
+    JoinLabels(marks, x);
     std::vector<double> freeFrom(static_cast<std::size_t>(rows), -1e9);
     int used = 0;
     for (std::size_t i = 0; i < marks.size(); ++i) {
+        if (marks[i].label.empty()) {
+            continue;
+        }
         double width = static_cast<double>(marks[i].label.size()) * charWidth;
-        double start = x[i] - 3.0;
+        double start = std::min(x[i] - 3.0, right - width);
         for (int row = 0; row < rows; ++row) {
             if (start >= freeFrom[static_cast<std::size_t>(row)]) {
                 marks[i].labelRow = row;
+                marks[i].labelX = start;
                 freeFrom[static_cast<std::size_t>(row)] = start + width + 6.0;
                 used = std::max(used, row + 1);
                 break;

@@ -22,13 +22,16 @@ struct PointMark {
     const char* color = "#000000";
     bool failed = false; // a request that did not succeed, an error diagnostic
     int labelRow = -1;   // row of its label under the glyphs, -1 when there is no room
+    double labelX = 0;   // where its label starts
 };
 
 std::vector<PointMark> BuildPointMarks(const Lane& lane, const TimelineOptions& options);
 
 // Gives each mark at position x[i] the first of `rows` label rows where its label, `charWidth`
-// per character, does not run into the label before it. Returns the rows used.
+// per character, does not run into the label before it; a label that would run past `right`
+// ends there instead. Marks of one kind and target in the same pixel column share one label
+// ("ACPI PHYC, GEN1"). Returns the rows used.
 int PlaceLabels(std::vector<PointMark>& marks, const std::vector<double>& x, int rows,
-                double charWidth);
+                double charWidth, double right);
 
 } // namespace timeline

@@ -70,6 +70,25 @@ const char* BandFill(const std::string& function) {
     return it == fills.end() ? "#e6e6e6" : it->second;
 }
 
+// The band's label, or its short form without "PHY " ("SS 3"), if either fits in `width`.
+std::string FittingLabel(const std::string& label, double width) {
+    auto fits = [&](const std::string& text) {
+        return static_cast<double>(text.size()) * kBandChar + 4 <= width;
+    };
+    if (fits(label)) {
+        return label;
+    }
+    std::string shorter = label;
+    std::size_t phy = shorter.find("PHY ");
+    if (phy != std::string::npos) {
+        shorter.erase(phy, 4);
+        if (fits(shorter)) {
+            return shorter;
+        }
+    }
+    return "";
+}
+
 std::string Time(std::uint64_t ns) {
     return FormatDuration(ns);
 }
@@ -79,7 +98,8 @@ void Layout(LaneLayout& l, const Scale& scale, double top, const TimelineOptions
     for (const PointMark& m : l.marks) {
         l.markX.push_back(scale.X(m.record->tNs));
     }
-    l.labelRows = PlaceLabels(l.marks, l.markX, kLabelRows, kLabelChar);
+    l.labelRows =
+        PlaceLabels(l.marks, l.markX, kLabelRows, kLabelChar, scale.left + scale.width + kRight);
     l.top = top;
     l.bandsTop = top + kLanePad;
     l.accessTop = l.bandsTop + std::max(1, l.lane.depth) * kBandRow + 2;
@@ -187,12 +207,13 @@ class Painter {
             rect.Attr("stroke-dasharray", "3,2");
         }
         out_ << rect.Empty();
-        if (static_cast<double>(b.label.size()) * kBandChar + 4 <= w) {
+        std::string shown = FittingLabel(b.label, w);
+        if (!shown.empty()) {
             out_ << Tag("text")
                         .Attr("class", "band-label")
                         .Attr("x", x + 3)
                         .Attr("y", y + 10.5)
-                        .WithText(b.label);
+                        .WithText(shown);
         }
         out_ << "</g>\n";
     }
@@ -343,7 +364,7 @@ class Painter {
             if (m.labelRow >= 0) {
                 out_ << Tag("text")
                             .Attr("class", "mark-label")
-                            .Attr("x", x - 3)
+                            .Attr("x", m.labelX)
                             .Attr("y", l.glyphTop + kGlyphRow + 8 + m.labelRow * kLabelRow)
                             .Attr("fill", m.failed ? "#cc0000" : "#333333")
                             .WithText(m.label);
@@ -439,7 +460,7 @@ void Axis(std::ostream& out, const Scale& scale, double bottom) {
                    .Attr("x", x)
                    .Attr("y", bottom + 17)
                    .Attr("text-anchor", "middle")
-                   .WithText(FormatTime(t, ticks.stepNs))
+                   .WithText(FormatTime(t, ticks.stepNs, ticks.ticksNs.back()))
             << "</g>";
     }
     out << Tag("text")

@@ -330,3 +330,28 @@ TEST(Timeline, EmptyTraceIsStillAPicture) {
     EXPECT_EQ(root.LocalName(), "svg");
     EXPECT_TRUE(Groups(root, "lane").empty());
 }
+
+TEST(Timeline, LabelsAtOneInstantShareOneLineAndStayInThePicture) {
+    std::vector<TraceRecord> records;
+    for (const char* method : {"PHYC", "GEN1", "MPRD"}) {
+        TraceRecord r = Request(0, 0, "acpi");
+        r.method = method;
+        records.push_back(r);
+    }
+    records.push_back(Delay(0, 0, DelayKind::Sleep, 1000000));
+    records.push_back(Event(0, 1000000, 6, 0, {1, 3072000, 16000}));
+    XmlElement root = Render(records);
+
+    std::vector<std::string> labels;
+    double right = 0;
+    for (const XmlElement* m : Groups(root, "mark")) {
+        if (const XmlElement* text = m->Child("text")) {
+            labels.push_back(text->text);
+            right = std::stod(text->Attribute("x")) + text->text.size() * 5.2;
+        }
+    }
+    EXPECT_EQ(labels,
+              (std::vector<std::string>{"ACPI PHYC, GEN1, MPRD", "event 6 (1, 3072000, 16000)"}));
+    EXPECT_LE(right, std::stod(root.Attribute("width")));
+    EXPECT_EQ(Groups(root, "mark").size(), 5u) << "every request keeps its own mark";
+}
