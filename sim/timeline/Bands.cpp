@@ -92,11 +92,12 @@ void Close(Lane& lane, std::vector<std::size_t>& open, const soc::TraceRecord& r
     }
     std::size_t keep = static_cast<std::size_t>(open.rend() - match) - 1;
     while (open.size() > keep + 1) {
-        lane.bands[open.back()].endNs = r.tNs;
+        Band& inner = lane.bands[open.back()];
+        inner.endNs = std::max(inner.startNs, r.tNs);
         open.pop_back();
     }
     Band& b = lane.bands[open.back()];
-    b.endNs = r.tNs;
+    b.endNs = std::max(b.startNs, r.tNs);
     b.closed = true;
     b.status = ExitStatus(r.message);
     open.pop_back();

@@ -6,10 +6,44 @@
 
 namespace timeline {
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence at `i`, 0 if there is none.
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t n = c < 0x80           ? 1
+                    : (c >> 5) == 0x6  ? 2
+                    : (c >> 4) == 0xE  ? 3
+                    : (c >> 3) == 0x1E ? 4
+                                       : 0;
+    if (n == 0 || i + n > text.size() || (n == 2 && c < 0xC2) || (n == 4 && c > 0xF4)) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+            return 0;
+        }
+    }
+    return n;
+}
+
+} // namespace
+
 std::string XmlEscape(std::string_view text) {
     std::string out;
     out.reserve(text.size());
-    for (char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        std::size_t n = Utf8Length(text, i);
+        if (n == 0) {
+            out += '?'; // bytes that are not UTF-8 would make the document unreadable
+            continue;
+        }
+        if (n > 1) {
+            out.append(text.substr(i, n));
+            i += n - 1;
+            continue;
+        }
         switch (c) {
         case '&':
             out += "&amp;";

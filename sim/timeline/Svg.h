@@ -6,7 +6,8 @@
 
 namespace timeline {
 
-// Text and attribute values with &, <, >, " and ' escaped and control characters dropped.
+// Text and attribute values with &, <, >, " and ' escaped, control characters dropped and
+// bytes that are not UTF-8 shown as '?'.
 std::string XmlEscape(std::string_view text);
 // A coordinate with at most one decimal: "12", "12.5".
 std::string Num(double value);

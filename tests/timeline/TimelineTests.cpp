@@ -355,3 +355,18 @@ TEST(Timeline, LabelsAtOneInstantShareOneLineAndStayInThePicture) {
     EXPECT_LE(right, std::stod(root.Attribute("width")));
     EXPECT_EQ(Groups(root, "mark").size(), 5u) << "every request keeps its own mark";
 }
+
+TEST(Timeline, TextOfAnyKindStaysReadableXml) {
+    std::vector<TraceRecord> records;
+    records.push_back(Diag(0, 0, "Odd<Fn>&'", "entry"));
+    records.push_back(Diag(0, 5, "Odd<Fn>&'", std::string("ctl\x01 bad\xff\xfe ok \xC2\xB5s"), 2));
+    XmlElement root = Render(records);
+    std::vector<const XmlElement*> bands = Groups(root, "band");
+    ASSERT_EQ(bands.size(), 1u);
+    EXPECT_EQ(bands[0]->Attribute("data-label"), "Odd<Fn>&'");
+    EXPECT_EQ(bands[0]->Attribute("data-closed"), "false");
+    EXPECT_EQ(U(bands[0], "data-end-ns"), 5u);
+    std::vector<const XmlElement*> marks = Groups(root, "mark");
+    ASSERT_EQ(marks.size(), 1u);
+    EXPECT_EQ(marks[0]->Child("title")->text, "Odd<Fn>&': ctl bad?? ok \xC2\xB5s at 5 ns");
+}
