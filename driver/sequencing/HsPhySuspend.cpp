@@ -1,8 +1,8 @@
 // High-speed part of the power-down: each HS PHY put to suspend, pulsed when a suspended
 // device may wake the system through it, and reset at D3Final.
 #include "frame/Trace.h"
-#include "sequencing/PendingStubs.h"
 #include "sequencing/PowerDown.h"
+#include "sequencing/PendingStubs.h"
 #include "sequencing/RegisterAccess.h"
 
 #include "HsPhySuspend.tmh"
@@ -123,8 +123,9 @@ BOOLEAN SuspendHsPhy(PFILTER_EXTENSION Context, WDF_POWER_DEVICE_STATE TargetSta
         }
     }
 
-    // The service may become ready at any moment: it is asked once, for all pairs or none.
-    if (!d3Final && WakeInterfaceIsReady(Context)) {
+    // The arrival callback may publish the service at any moment, with release semantics: it
+    // is read once, with acquire semantics, and asked for all pairs or none.
+    if (!d3Final && ReadUCharAcquire(&Context->WakeInterfaceReady) == 1) {
         RequestWakeLines(Context);
     }
     TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_POWER, "exit: instance %d suspended", Context->Instance);

@@ -6,7 +6,10 @@
 
 #include "frame/FilterExtension.h"
 
-NTSTATUS SetGpioLine(_In_ PFILTER_EXTENSION Context, _In_ UCHAR Value);
 WDFIOTARGET OpenGpioTarget(_In_ WDFDEVICE Device);
 NTSTATUS RegisterWakeLineArrival(_In_opt_ PFILTER_EXTENSION Context);
-BOOLEAN WakeInterfaceIsReady(_In_ PFILTER_EXTENSION Context);
+
+// Provided by the stand-in with the frame.
+FORCEINLINE UCHAR ReadUCharAcquire(_In_ UCHAR const volatile* Source) {
+    return __atomic_load_n(Source, __ATOMIC_ACQUIRE);
+}

@@ -1,12 +1,12 @@
 // The power-up of D0 entry, instance by instance.
 #include "frame/Trace.h"
 #include "phy/SsPhy.h"
-#include "sequencing/PendingStubs.h"
 #include "sequencing/PortLayout.h"
 #include "sequencing/PowerDown.h"
 #include "sequencing/PowerEvents.h"
 #include "sequencing/PowerUp.h"
 #include "sequencing/RegisterAccess.h"
+#include "settings/FirmwareSettings.h"
 
 #include "PowerUp.tmh"
 

@@ -2,9 +2,9 @@
 // detection, or powered down. The second Multiport port may instead need a port reset, and
 // the power-down is then abandoned.
 #include "frame/Trace.h"
-#include "sequencing/PendingStubs.h"
 #include "sequencing/PowerDown.h"
 #include "sequencing/RegisterAccess.h"
+#include "settings/FirmwareSettings.h"
 
 #include "SsPhyPowerDown.tmh"
 

@@ -5,6 +5,37 @@
 namespace mcusim {
 namespace {
 
+struct McuRoute {
+    const char* mcu;
+    uint8_t target;
+    uint8_t device;
+    uint8_t command;
+};
+
+// The frames that each MCU behind the driver takes.
+constexpr McuRoute Routes[] = {
+    {"bt", 9, 0, CommandGetKey},   {"bt", 9, 0, CommandEnable},
+    {"bt", 9, 0, CommandGetFlag},  {"bt", 9, 0, CommandVersion},
+    {"kbd", 9, 2, CommandGetKey},  {"kbd", 9, 2, CommandEnable},
+    {"kbd", 9, 2, CommandGetFlag}, {"kbd", 5, 2, CommandVersion},
+    {"pen", 7, 1, CommandVersion}, {"tp", 0, 0, CommandTouchpadVersion},
+};
+
+bool IsMcuCommand(uint8_t command) {
+    for (const McuRoute& route : Routes) {
+        if (route.command == command)
+            return true;
+    }
+    return false;
+}
+
+uint32_t LittleEndianWord(const std::vector<uint8_t>& bytes) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4 && i < bytes.size(); ++i)
+        value |= static_cast<uint32_t>(bytes[i]) << (8 * i);
+    return value;
+}
+
 void AppendLittleEndian(std::vector<uint8_t>& bytes, uint32_t value) {
     for (int i = 0; i < 4; ++i)
         bytes.push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -19,6 +50,14 @@ std::vector<uint8_t> NoiseFrame(const uint8_t* request, unsigned index) {
 }
 
 } // namespace
+
+const char* AddressedMcu(uint8_t target, uint8_t device, uint8_t command) {
+    for (const McuRoute& route : Routes) {
+        if (route.target == target && route.device == device && route.command == command)
+            return route.mcu;
+    }
+    return nullptr;
+}
 
 bool McuModel::IsWellFormed(const uint8_t* request, size_t size) {
     return size >= FrameHeaderBytes && size <= FrameBytes && request[1] == 0x00 &&
@@ -36,20 +75,21 @@ std::vector<uint8_t> ResponseFrame(const uint8_t* request, const std::vector<uin
     return frame;
 }
 
-bool McuModel::AnswerPayload(const uint8_t* request, std::vector<uint8_t>& payload) const {
+bool McuModel::AnswerPayload(const std::string& mcu, const uint8_t* request,
+                             std::vector<uint8_t>& payload) const {
     uint8_t command = request[5];
-    uint8_t device = request[4];
     payload.clear();
     auto raw = settings.answers.find(command);
     if (raw != settings.answers.end()) {
         payload = raw->second;
         return true;
     }
+    const McuAnswers answers = settings.AnswersOf(mcu);
     switch (command) {
     case CommandGetKey: {
         uint8_t selector = request[7] >= 1 ? request[8] : 0;
-        const std::vector<uint8_t>* key = selector == 0   ? &settings.firstKey
-                                          : selector == 1 ? &settings.secondKey
+        const std::vector<uint8_t>* key = selector == 0   ? &answers.firstKey
+                                          : selector == 1 ? &answers.secondKey
                                                           : nullptr;
         payload.push_back(selector);
         payload.push_back(static_cast<uint8_t>(key ? key->size() : 0));
@@ -58,19 +98,14 @@ bool McuModel::AnswerPayload(const uint8_t* request, std::vector<uint8_t>& paylo
         return true;
     }
     case CommandGetFlag:
-        AppendLittleEndian(payload, settings.secureBootFlag);
+        AppendLittleEndian(payload, Enabled(mcu) ? 0 : answers.secureBootFlag);
         return true;
     case CommandEnable:
-        AppendLittleEndian(payload, static_cast<uint32_t>(settings.enableCode));
+        AppendLittleEndian(payload, static_cast<uint32_t>(answers.enableCode));
         return true;
     case CommandVersion:
     case CommandTouchpadVersion: {
-        const char* mcu = command == CommandTouchpadVersion ? "tp"
-                          : device == 0                     ? "bt"
-                          : device == 1                     ? "pen"
-                          : device == 2                     ? "kbd"
-                                                            : nullptr;
-        auto version = mcu ? settings.versions.find(mcu) : settings.versions.end();
+        auto version = settings.versions.find(mcu);
         if (version == settings.versions.end())
             return false;
         payload.assign(version->second.begin(), version->second.end());
@@ -81,12 +116,27 @@ bool McuModel::AnswerPayload(const uint8_t* request, std::vector<uint8_t>& paylo
     }
 }
 
-Reaction McuModel::React(const uint8_t* request, size_t size) const {
+Reaction McuModel::React(const uint8_t* request, size_t size) {
     Reaction reaction;
     if (!IsWellFormed(request, size))
         return reaction;
     std::vector<uint8_t> payload;
-    bool answers = AnswerPayload(request, payload);
+    bool answers = false;
+    const uint8_t command = request[5];
+    if (const char* mcu = AddressedMcu(request[0], request[4], command)) {
+        reaction.mcu = mcu;
+        answers = AnswerPayload(reaction.mcu, request, payload);
+        if (answers && command == CommandEnable && LittleEndianWord(payload) == 0) {
+            reaction.enables = true;
+            enabled.insert(reaction.mcu);
+        }
+    } else if (!IsMcuCommand(command)) {
+        // A code that none of the MCUs knows: answered only when a test asks for it.
+        auto raw = settings.answers.find(command);
+        answers = raw != settings.answers.end();
+        if (answers)
+            payload = raw->second;
+    }
 
     std::vector<Fault> faults = settings.faultsForAll;
     auto own = settings.faults.find(request[5]);

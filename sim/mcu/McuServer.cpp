@@ -51,6 +51,7 @@ McuServer::~McuServer() {
 
 bool McuServer::Start(std::string& error) {
     const McuSettings& settings = model.Settings();
+    started = std::chrono::steady_clock::now();
     wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     for (unsigned i = 0; i < settings.interfaces; ++i) {
         std::string endpoint;
@@ -175,6 +176,8 @@ bool McuServer::Receive(int fd) {
     if (model.Settings().trace)
         Trace("request " + Hex(frame));
     Reaction reaction = model.React(request, static_cast<size_t>(got));
+    if (model.Settings().trace)
+        TraceTaker(frame, reaction);
     if (reaction.drop) {
         // Every open file ends; the loop closes each one when it reads the end.
         Trace("dropping every open file");
@@ -187,7 +190,8 @@ bool McuServer::Receive(int fd) {
         return true;
     for (const auto& answer : reaction.frames) {
         if (model.Settings().trace)
-            Trace("answer " + Hex(answer));
+            Trace("answer" + (reaction.mcu.empty() ? "" : " from " + reaction.mcu) + " " +
+                  Hex(answer));
         Broadcast(answer);
     }
     return true;
@@ -232,9 +236,22 @@ size_t McuServer::OpenFiles() const {
     return files.size();
 }
 
+void McuServer::TraceTaker(const std::vector<uint8_t>& frame, const Reaction& reaction) const {
+    if (!McuModel::IsWellFormed(frame.data(), frame.size()))
+        Trace("not a request frame: ignored");
+    else if (reaction.mcu.empty())
+        Trace("no answer: no MCU takes command " + Hex({frame[5]}) + " at target " +
+              std::to_string(frame[0]) + ", device " + std::to_string(frame[4]));
+    if (reaction.enables)
+        Trace(reaction.mcu + " enabled: secure boot on");
+}
+
 void McuServer::Trace(const std::string& line) const {
-    if (model.Settings().trace)
-        std::fprintf(stderr, "mcu-sim: %s\n", line.c_str());
+    if (!model.Settings().trace)
+        return;
+    const std::chrono::duration<double, std::milli> since =
+        std::chrono::steady_clock::now() - started;
+    std::fprintf(stderr, "mcu-sim: %.3f ms: %s\n", since.count(), line.c_str());
 }
 
 } // namespace mcusim

@@ -5,6 +5,7 @@
 // Runs in mcu-sim, or inside a test process.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <condition_variable>
 #include <cstdint>
@@ -51,6 +52,9 @@ class McuServer {
     void Broadcast(const std::vector<uint8_t>& frame);
     void CloseFile(int fd);
     bool SleepUnlessStopped(unsigned milliseconds);
+    // The MCU that took the request, or why none did, and what an enable changed.
+    void TraceTaker(const std::vector<uint8_t>& frame, const Reaction& reaction) const;
+    // One line on standard error, after the milliseconds since Start.
     void Trace(const std::string& line) const;
 
     McuModel model;
@@ -60,6 +64,7 @@ class McuServer {
     int wake = -1; // eventfd that wakes the loop on Stop
     std::thread loop;
     std::atomic<bool> stopping{false};
+    std::chrono::steady_clock::time_point started;
 
     mutable std::mutex lock;
     std::condition_variable stopped;

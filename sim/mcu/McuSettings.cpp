@@ -87,6 +87,83 @@ bool SplitAssignment(const std::string& text, std::string& name, std::string& va
     return true;
 }
 
+bool IsMcuName(const std::string& name) {
+    return name == "bt" || name == "kbd" || name == "pen" || name == "tp";
+}
+
+// "MCU=VALUE" is for that MCU alone, any other value for every MCU.
+void SplitMcu(const std::string& text, std::string& mcu, std::string& value) {
+    std::string name, rest;
+    if (SplitAssignment(text, name, rest) && IsMcuName(name)) {
+        mcu = name;
+        value = rest;
+    } else {
+        mcu.clear();
+        value = text;
+    }
+}
+
+// --first-key, --second-key, --keys, --secure-boot-flag and --enable-code, for every MCU or,
+// with MCU=, for the Bluetooth or keyboard MCU alone (the pen and touchpad take none of these
+// commands).
+bool ParseAnswerOption(const std::string& option, const std::string& text, McuSettings& settings,
+                       std::string& error) {
+    std::string mcu, value;
+    SplitMcu(text, mcu, value);
+    if (!mcu.empty() && mcu != "bt" && mcu != "kbd") {
+        error = option + ": " + mcu + " takes no get key, get flag or enable; MCU is bt or kbd";
+        return false;
+    }
+    McuOwnAnswers* own = mcu.empty() ? nullptr : &settings.own[mcu];
+    long long number = 0;
+    if (option == "--first-key" || option == "--second-key") {
+        std::vector<uint8_t> key;
+        if (!ParseHex(value, key)) {
+            error = option + ": not hexadecimal bytes: " + value;
+            return false;
+        }
+        const bool first = option == "--first-key";
+        if (own)
+            (first ? own->firstKey : own->secondKey) = key;
+        else
+            (first ? settings.firstKey : settings.secondKey) = key;
+    } else if (option == "--keys") {
+        std::vector<uint8_t> first, second;
+        if (!ReadKeyFile(value, first, second)) {
+            error = "--keys: cannot read two keys from " + value;
+            return false;
+        }
+        if (own) {
+            own->firstKey = first;
+            own->secondKey = second;
+        } else {
+            settings.firstKey = first;
+            settings.secondKey = second;
+        }
+    } else if (option == "--secure-boot-flag") {
+        if (!ParseNumber(value, 0, 0xFFFFFFFFLL, number)) {
+            error = "--secure-boot-flag: not a 32-bit number: " + value;
+            return false;
+        }
+        const auto flag = static_cast<uint32_t>(number);
+        if (own)
+            own->secureBootFlag = flag;
+        else
+            settings.secureBootFlag = flag;
+    } else {
+        if (!ParseNumber(value, INT32_MIN, 0xFFFFFFFFLL, number)) {
+            error = "--enable-code: not a 32-bit number: " + value;
+            return false;
+        }
+        const auto code = static_cast<int32_t>(static_cast<uint32_t>(number));
+        if (own)
+            own->enableCode = code;
+        else
+            settings.enableCode = code;
+    }
+    return true;
+}
+
 } // namespace
 
 bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes) {
@@ -140,6 +217,19 @@ McuSettings McuSettings::Defaults() {
     return settings;
 }
 
+McuAnswers McuSettings::AnswersOf(const std::string& mcu) const {
+    McuAnswers answers{firstKey, secondKey, secureBootFlag, enableCode};
+    auto found = own.find(mcu);
+    if (found == own.end())
+        return answers;
+    const McuOwnAnswers& mine = found->second;
+    answers.firstKey = mine.firstKey.value_or(answers.firstKey);
+    answers.secondKey = mine.secondKey.value_or(answers.secondKey);
+    answers.secureBootFlag = mine.secureBootFlag.value_or(answers.secureBootFlag);
+    answers.enableCode = mine.enableCode.value_or(answers.enableCode);
+    return answers;
+}
+
 bool ParseOptions(const std::vector<std::string>& arguments, McuSettings& settings,
                   std::string& error, bool& help) {
     help = false;
@@ -161,29 +251,10 @@ bool ParseOptions(const std::vector<std::string>& arguments, McuSettings& settin
         const std::string& value = arguments[++i];
         long long number = 0;
         std::string name, text;
-        if (option == "--first-key" || option == "--second-key") {
-            auto& key = option == "--first-key" ? settings.firstKey : settings.secondKey;
-            if (!ParseHex(value, key)) {
-                error = option + ": not hexadecimal bytes: " + value;
+        if (option == "--first-key" || option == "--second-key" || option == "--keys" ||
+            option == "--secure-boot-flag" || option == "--enable-code") {
+            if (!ParseAnswerOption(option, value, settings, error))
                 return false;
-            }
-        } else if (option == "--keys") {
-            if (!ReadKeyFile(value, settings.firstKey, settings.secondKey)) {
-                error = "--keys: cannot read two keys from " + value;
-                return false;
-            }
-        } else if (option == "--secure-boot-flag") {
-            if (!ParseNumber(value, 0, 0xFFFFFFFFLL, number)) {
-                error = "--secure-boot-flag: not a 32-bit number: " + value;
-                return false;
-            }
-            settings.secureBootFlag = static_cast<uint32_t>(number);
-        } else if (option == "--enable-code") {
-            if (!ParseNumber(value, INT32_MIN, 0xFFFFFFFFLL, number)) {
-                error = "--enable-code: not a 32-bit number: " + value;
-                return false;
-            }
-            settings.enableCode = static_cast<int32_t>(static_cast<uint32_t>(number));
         } else if (option == "--version") {
             if (!SplitAssignment(value, name, text) ||
                 (name != "bt" && name != "kbd" && name != "pen" && name != "tp") ||
@@ -251,14 +322,25 @@ Plays the platform's MCU driver and the MCUs behind it on the Win32 stand-in: pu
 interface {DD0EBEDB-F1D6-4CFA-ACCA-71E66D3178CA} under $WINHOST_ROOT/DeviceInterfaces, answers
 request frames, prints "ready" once the interface is published, and runs until SIGINT or SIGTERM.
 
-Answers:
-  --first-key HEX          key bytes answered for get-key selector 0 (any length)
-  --second-key HEX         key bytes answered for get-key selector 1 (any length)
-  --keys FILE              both keys from a key file (default: the build's key file)
-  --secure-boot-flag N     get-flag answer, 4 bytes (default 0: secure boot on)
-  --enable-code N          enable answer, signed, 4 bytes (default 0)
+MCUs (each answers only the frames addressed to it; any other frame gets no answer):
+  bt    Bluetooth MCU   device 0: key, enable, flag at target 9; version at target 9
+  kbd   keyboard MCU    device 2: key, enable, flag at target 9; version at target 5
+  pen   pen MCU         device 1: version at target 7
+  tp    touchpad MCU    device 0: tpversion at target 0
+
+Answers (a plain value is for every MCU; MCU=VALUE, MCU bt or kbd, for that MCU alone
+whatever the order of the options):
+  --first-key [MCU=]HEX    key bytes answered for get-key selector 0 (any length)
+  --second-key [MCU=]HEX   key bytes answered for get-key selector 1 (any length)
+  --keys [MCU=]FILE        both keys from a key file (default: the build's key file)
+  --secure-boot-flag [MCU=]N
+                           get-flag answer, 4 bytes (default 0: secure boot on)
+  --enable-code [MCU=]N    enable answer, signed, 4 bytes (default 0); an enable answered
+                           with 0 turns secure boot on for that MCU alone, so that its get
+                           flag answers 0 from then on
   --version MCU=TEXT       version text of MCU bt, kbd, pen or tp
-  --answer COMMAND=HEX     answer COMMAND with exactly these payload bytes (may be empty)
+  --answer COMMAND=HEX     answer COMMAND with exactly these payload bytes (may be empty),
+                           for every MCU that takes it
 
 Misbehaviour:
   --fault COMMAND=KIND     KIND is one of
@@ -275,12 +357,14 @@ Misbehaviour:
   --allow-opens N          let the first N opens succeed before --deny-open applies
   --interfaces N           publish N interfaces of the class (default 1)
   --path-length N          make the first interface path exactly N characters long
-  --trace                  print every open and request on standard error
+  --trace                  print every open, request (with its arrival time in ms since
+                           the start), answer (with the MCU that gave it) and enable on
+                           standard error
   --help                   print this text
 
 COMMAND is key (0x62), enable (0x63), flag (0x64), version (0x03), tpversion (0x57), all, or a
-command code. Get key answers 2 bytes (selector, key length) and the key; get version answers the
-text of bt, pen or kbd by the request's device byte (0, 1, 2).
+command code; a code that no MCU takes is answered only through --answer. Get key answers 2
+bytes (selector, key length) and the key.
 )";
 }
 

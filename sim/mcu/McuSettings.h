@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,11 +34,29 @@ struct Fault {
     unsigned value = 0;
 };
 
-struct McuSettings {
+// What one MCU answers to get key, get flag and enable.
+struct McuAnswers {
     std::vector<uint8_t> firstKey;  // answered for key selector 0
     std::vector<uint8_t> secondKey; // answered for key selector 1
     uint32_t secureBootFlag = 0;
     int32_t enableCode = 0;
+};
+
+// The answers that one MCU gives in place of those for every MCU.
+struct McuOwnAnswers {
+    std::optional<std::vector<uint8_t>> firstKey;
+    std::optional<std::vector<uint8_t>> secondKey;
+    std::optional<uint32_t> secureBootFlag;
+    std::optional<int32_t> enableCode;
+};
+
+struct McuSettings {
+    // The answers of every MCU that has none of its own.
+    std::vector<uint8_t> firstKey;
+    std::vector<uint8_t> secondKey;
+    uint32_t secureBootFlag = 0;
+    int32_t enableCode = 0;
+    std::map<std::string, McuOwnAnswers> own;        // by MCU: bt, kbd
     std::map<std::string, std::string> versions;     // by MCU: bt, kbd, pen, tp
     std::map<uint8_t, std::vector<uint8_t>> answers; // raw payloads replacing the above
     std::map<uint8_t, std::vector<Fault>> faults;    // by command code
@@ -50,6 +69,9 @@ struct McuSettings {
 
     // The development provisioning pair, the default versions, no fault.
     static McuSettings Defaults();
+
+    // What `mcu` answers: its own answers where it has them, else those for every MCU.
+    McuAnswers AnswersOf(const std::string& mcu) const;
 };
 
 // Parses mcu-sim's options into `settings`. False with `error` set on a bad option; `help` is set

@@ -175,6 +175,7 @@ Sequence MultiportIdleLowPower(bool keepPowered) {
 }
 
 TEST_F(PowerDown, MultiportIdleWithMpdpZeroAndOne) {
+    WDFIOTARGET gpio = OpenGpioTarget();
     for (UCHAR mpdp : {0, 1}) {
         SCOPED_TRACE(testing::Message() << "MPDP " << +mpdp);
         soc.ClearTrace();
@@ -182,8 +183,11 @@ TEST_F(PowerDown, MultiportIdleWithMpdpZeroAndOne) {
         FILTER_EXTENSION c = Context(2);
         c.Mpdp = mpdp;
         c.Mprd = 1;
+        c.GpioTarget = gpio;
         EXPECT_EQ(PowerDownController(&c, D3), STATUS_SUCCESS);
         EXPECT_TRUE(Matches(Trace(), MultiportIdleLowPower(mpdp == 1), 2));
+        // SS PHY 2's supply follows it off; a powered PHY keeps it.
+        EXPECT_EQ(GpioLevels(), mpdp == 0 ? std::vector<int>{0} : std::vector<int>{});
         EXPECT_EQ(wakeLineCalls, (std::vector<WakeLineCall>{
                                      {0x23B, 1, 1}, {0x22E, 1, 1}, {0x247, 1, 1}, {0x244, 1, 1}}));
         EXPECT_EQ(pairs[0].SsPhyOff, mpdp == 0 ? 1 : 0);
@@ -247,7 +251,10 @@ TEST_F(PowerDown, MultiportSuspendedHsDeviceOnPairOne) {
 TEST_F(PowerDown, MultiportAtD3FinalPowersBothSsPhysOffAndStillArmsTheWrapper) {
     FILTER_EXTENSION c = Context(2);
     c.Mpdp = 1; // kept powered only in low power
+    c.Mprd = 1;
+    c.GpioTarget = OpenGpioTarget();
     EXPECT_EQ(PowerDownController(&c, D3Final), STATUS_SUCCESS);
+    EXPECT_EQ(GpioLevels(), std::vector<int>{0});
     Sequence s = PortPasses(2);
     s += {Set(kCtl, kUsb2Cfg0, 0x40)};
     s += Poll(kStatus0);

@@ -3,10 +3,14 @@
 // hardware leaves it, a wake-line service that records its requests in the SoC's trace, and
 // the expected register sequences typed from the hardware documentation's power tables.
 #include "PhyFixture.h"
+#include "Platform.h"
 #include "sequencing/PowerDown.h"
 #include "sequencing/PowerUp.h"
 
+#include <gpio/GpioModel.h>
+
 #include <map>
+#include <memory>
 #include <utility>
 
 namespace seq {
@@ -114,6 +118,40 @@ class PowerFixture : public PhyFixture {
         return c;
     }
 
+    // A GPIO target open on the simulated controller behind the resource hub, as prepare
+    // hardware opens it for the Multiport instance (on a device of its own).
+    WDFIOTARGET OpenGpioTarget() {
+        machine.AddNamedDevice(gpio::ResourceHubPath(0x2A, 0x1), gpioLine);
+        kmdf::DeviceId id = 0;
+        EXPECT_EQ(machine.AddDevice(pelvane::ControllerDevice(soc::kMultiport), &id),
+                  STATUS_SUCCESS);
+        WDFDEVICE device = machine.Device(id);
+        WDF_OBJECT_ATTRIBUTES attributes;
+        WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
+        attributes.ParentObject = device;
+        WDFIOTARGET target = nullptr;
+        EXPECT_EQ(WdfIoTargetCreate(device, &attributes, &target), STATUS_SUCCESS);
+        std::wstring name = L"\\Device\\RESOURCE_HUB\\000000010000002a";
+        UNICODE_STRING text;
+        RtlInitUnicodeString(&text, name.c_str());
+        WDF_IO_TARGET_OPEN_PARAMS params;
+        WDF_IO_TARGET_OPEN_PARAMS_INIT_OPEN_BY_NAME(&params, &text, GENERIC_READ | GENERIC_WRITE);
+        EXPECT_EQ(WdfIoTargetOpen(target, &params), STATUS_SUCCESS);
+        soc.ClearTrace();
+        return target;
+    }
+
+    // The levels driven on the GPIO line, in trace order.
+    std::vector<int> GpioLevels() const {
+        std::vector<int> out;
+        for (auto& r : Trace()) {
+            if (r.op == soc::Op::Request && r.target == "gpio") {
+                out.push_back(r.level);
+            }
+        }
+        return out;
+    }
+
     void Attach(int instance, int k, std::uint32_t speed, std::uint32_t link) {
         soc.AttachPort(instance, k, speed, link);
     }
@@ -147,6 +185,7 @@ class PowerFixture : public PhyFixture {
     }
 
     static inline PowerFixture* current = nullptr;
+    std::shared_ptr<gpio::GpioModel> gpioLine = std::make_shared<gpio::GpioModel>(soc);
     PORT_PAIR_STATE pairs[2];
     std::vector<WakeLineCall> wakeLineCalls;
     std::map<ULONG, NTSTATUS> failingLines;

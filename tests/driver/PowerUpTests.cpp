@@ -127,6 +127,7 @@ TEST_F(PowerUp, MultiportAfterMpdpZeroPowerDownProgramsBothSsPhysAgain) {
     machine.EnableProvider(PELVANE_PROVIDER_GUID, TRACE_LEVEL_INFORMATION, 0);
     FILTER_EXTENSION c = Context(2);
     c.Mprd = 1;
+    c.GpioTarget = OpenGpioTarget();
     ASSERT_EQ(PowerDownController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
     ASSERT_EQ(pairs[0].SsPhyOff, 1);
     ASSERT_EQ(pairs[1].SsPhyOff, 1);
@@ -140,6 +141,24 @@ TEST_F(PowerUp, MultiportAfterMpdpZeroPowerDownProgramsBothSsPhysAgain) {
     s += PortReads(2);
     EXPECT_TRUE(Matches(Trace(), s, 2));
     EXPECT_EQ(EventRows(), kResumeEvents);
+    // The supply is driven high right after the HS part, before SS PHY 2 is programmed.
+    EXPECT_EQ(GpioLevels(), std::vector<int>{1});
+    auto records = Trace();
+    std::size_t gpio = 0, hsDone = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (records[i].op == soc::Op::Request && records[i].target == "gpio") {
+            gpio = i;
+        }
+        if (gpio == 0 && records[i].op == soc::Op::Write &&
+            records[i].block == soc::BlockKind::Controller && records[i].offset == kUsb2Cfg1) {
+            hsDone = i;
+        }
+    }
+    ASSERT_GT(gpio, hsDone);
+    for (std::size_t i = hsDone + 1; i < gpio; ++i) {
+        EXPECT_TRUE(records[i].op != soc::Op::Read && records[i].op != soc::Op::Write)
+            << soc::FormatText(records[i]);
+    }
     EXPECT_EQ(pairs[0].SsPhyOff, 0);
     EXPECT_EQ(pairs[1].SsPhyOff, 0);
     EXPECT_EQ(c.SsPhyFailed, 0);

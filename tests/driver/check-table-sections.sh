@@ -13,13 +13,15 @@ symbols=$(objdump -t "$library" | c++filt)
 status=0
 for table in "${tables[@]}"; do
     # Columns: value, flags, section, size, name.
-    line=$(echo "$symbols" | awk -v name="$table" '$NF == name && $0 ~ / O / { print; exit }')
+    # A here-string, not a pipe: awk leaves at the first match, which would fail the writer
+    # of a pipe with SIGPIPE under pipefail.
+    line=$(awk -v name="$table" '$NF == name && $0 ~ / O / { print; exit }' <<<"$symbols")
     if [ -z "$line" ]; then
         echo "$table: not defined in $library" >&2
         status=1
         continue
     fi
-    section=$(echo "$line" | awk '{ for (i = 1; i <= NF; ++i) if ($i ~ /^\./) { print $i; exit } }')
+    section=$(awk '{ for (i = 1; i <= NF; ++i) if ($i ~ /^\./) { print $i; exit } }' <<<"$line")
     case "$section" in
     .rodata | .rodata.*) ;;
     *)

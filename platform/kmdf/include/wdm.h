@@ -60,6 +60,7 @@ typedef UCHAR KIRQL;
 #define NT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
 
 #define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
+#define STATUS_PENDING ((NTSTATUS)0x00000103L)
 #define STATUS_BUFFER_OVERFLOW ((NTSTATUS)0x80000005L)
 #define STATUS_UNSUCCESSFUL ((NTSTATUS)0xC0000001L)
 #define STATUS_NOT_IMPLEMENTED ((NTSTATUS)0xC0000002L)
@@ -137,6 +138,11 @@ VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString
 SIZE_T RtlCompareMemoryStandIn(const VOID* Source1, const VOID* Source2, SIZE_T Length);
 
 #define FIELD_OFFSET(type, field) __builtin_offsetof(type, field)
+#define ANYSIZE_ARRAY 1
+#define MAXULONG 0xffffffffUL
+// Data that may sit at any address. The stand-in's compilers have no such qualifier, so code
+// reads such data byte-wise.
+#define UNALIGNED
 #define ARRAYSIZE(a) (sizeof(a) / sizeof((a)[0]))
 #define RTL_NUMBER_OF(a) ARRAYSIZE(a)
 
@@ -163,6 +169,16 @@ typedef DRIVER_INITIALIZE* PDRIVER_INITIALIZE;
 #define FILE_SHARE_WRITE 0x00000002UL
 #define FILE_OPEN 0x00000001UL
 #define FILE_NON_DIRECTORY_FILE 0x00000040UL
+
+// I/O control codes.
+#define CTL_CODE(DeviceType, Function, Method, Access)                                             \
+    (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
+#define METHOD_BUFFERED 0
+#define FILE_ANY_ACCESS 0
+#define FILE_READ_ACCESS 0x0001
+#define FILE_WRITE_ACCESS 0x0002
+#define FILE_DEVICE_ACPI 0x00000032
+#define FILE_DEVICE_GPIO 0x00000048
 
 // Hardware resources.
 #define CmResourceTypeNull 0

@@ -30,6 +30,19 @@ bool Describe(PWDF_MEMORY_DESCRIPTOR d, void** buffer, std::size_t* length) {
     return false;
 }
 
+// A synchronous send waits until the request completes. One that the device never completes
+// is cancelled when its time-out has passed on the machine's clock; without a time-out the
+// sender would wait for ever, which ends the simulated system instead of hanging the test.
+NTSTATUS CancelAtTimeout(Endpoint& endpoint, ULONG code, LONGLONG timeout) {
+    if (timeout == 0) {
+        BugCheck("WdfIoTargetSendIoctlSynchronously: the request never completes and the send "
+                 "has no time-out");
+    }
+    Current().hardware->Sleep(timeout);
+    endpoint.Cancelled(code, STATUS_IO_TIMEOUT);
+    return STATUS_IO_TIMEOUT;
+}
+
 } // namespace
 
 NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttributes,
@@ -122,6 +135,9 @@ NTSTATUS WdfIoTargetSendIoctlSynchronously(WDFIOTARGET IoTarget, WDFREQUEST Requ
     ULONG_PTR returned = 0;
     status =
         t->endpoint->DeviceIoControl(IoctlCode, in, inLength, out, outLength, &returned, timeout);
+    if (status == STATUS_PENDING) {
+        return CancelAtTimeout(*t->endpoint, IoctlCode, timeout);
+    }
     if (BytesReturned != nullptr) {
         *BytesReturned = returned;
     }

@@ -61,6 +61,8 @@ NTSTATUS Endpoint::DeviceIoControl(ULONG, const void*, std::size_t, void*, std::
     return STATUS_INVALID_DEVICE_REQUEST;
 }
 
+void Endpoint::Cancelled(ULONG, NTSTATUS) {}
+
 NTSTATUS Endpoint::QueryInterface(const GUID&, INTERFACE*, USHORT, USHORT, PVOID) {
     return STATUS_NOT_SUPPORTED;
 }

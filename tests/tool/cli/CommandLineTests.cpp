@@ -21,8 +21,14 @@ TEST(EqualsIgnoreCase, FoldsAsciiLettersOnly) {
     EXPECT_FALSE(EqualsIgnoreCase(L"[", L"{"));
     EXPECT_FALSE(EqualsIgnoreCase(L"\u00e9", L"\u00c9"));
     EXPECT_FALSE(EqualsIgnoreCase(L"rkbd\u0131", L"rkbdi"));
-    // A unit that folds to a letter only by subtracting 32 blindly must not match.
-    EXPECT_FALSE(EqualsIgnoreCase(std::wstring(1, L'R' + 0x10000), L"r"));
+    // Units whose low byte is a letter must not match it: the fullwidth small r (U+FF52), and
+    // the low surrogate of U+10052 as a Windows argument carries that character (D800 DC52).
+    EXPECT_FALSE(EqualsIgnoreCase(L"\uFF52", L"r"));
+    EXPECT_FALSE(EqualsIgnoreCase(L"\uFF52", L"R"));
+    const std::wstring pair = {static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0xDC52)};
+    EXPECT_FALSE(EqualsIgnoreCase(pair, std::wstring{static_cast<wchar_t>(0xD800), L'r'}));
+    EXPECT_FALSE(EqualsIgnoreCase(pair, L"r"));
+    EXPECT_TRUE(EqualsIgnoreCase(pair, pair));
 }
 
 TEST(EqualsIgnoreCase, LeavesTheArgumentAlone) {

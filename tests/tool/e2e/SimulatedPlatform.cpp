@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <thread>
 
 #include <fcntl.h>
@@ -137,6 +138,32 @@ void SimulatedPlatform::UseInThisProcess() const {
 
 std::string SimulatedPlatform::Records() const {
     return ReadFile(root + "/drive_c/ProgramData/MCUInterfaceRecords.log");
+}
+
+std::string SimulatedPlatform::SimulatorTrace() const {
+    return ReadFile(root + "/mcu-sim.err");
+}
+
+std::vector<TracedRequest> SimulatedPlatform::TracedRequests() const {
+    // "mcu-sim: 1234.567 ms: request 0900...", "mcu-sim: 1234.601 ms: answer from kbd 0900..."
+    std::vector<TracedRequest> requests;
+    std::istringstream lines(SimulatorTrace());
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string program, unit, what, from, mcu, frame;
+        double at = 0;
+        if (!(words >> program >> at >> unit >> what) || program != "mcu-sim:" || unit != "ms:") {
+            continue;
+        }
+        if (what == "request" && words >> frame) {
+            requests.push_back({frame, at, "", -1});
+        } else if (what == "answer" && words >> from >> mcu && from == "from" &&
+                   !requests.empty() && requests.back().mcu.empty()) {
+            requests.back().mcu = mcu;
+            requests.back().answeredMs = at;
+        }
+    }
+    return requests;
 }
 
 size_t Occurrences(const std::string& text, const std::string& part) {

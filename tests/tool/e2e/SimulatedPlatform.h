@@ -5,6 +5,15 @@
 
 #include <sys/types.h>
 
+// One request as mcu-sim --trace shows it: the frame in hexadecimal, the milliseconds at which
+// it arrived and at which the MCU that took it answered ("" and -1 when none did).
+struct TracedRequest {
+    std::string frame;
+    double arrivedMs;
+    std::string mcu;
+    double answeredMs;
+};
+
 struct ProcessResult {
     int exitStatus;     // as the shell sees it: -1 from wmain is 255
     std::string output; // standard output
@@ -31,6 +40,11 @@ class SimulatedPlatform {
 
     // Everything in the record log so far.
     std::string Records() const;
+
+    // What mcu-sim wrote on standard error so far (its trace, when started with --trace).
+    std::string SimulatorTrace() const;
+    // The requests of that trace, in arrival order.
+    std::vector<TracedRequest> TracedRequests() const;
 
     const std::string& Root() const { return root; }
 

@@ -1,6 +1,7 @@
 // GetDriverVersion called in this process, as another program calls the export: MCU versions
 // from mcu-sim, the software package's version from the stand-in's registry.
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,27 @@ TEST_F(VersionExport, PenAndTouchpadAnswerTheirOwnRequests) {
         {"--version", "pen=PEN_KX92 3.0.2.1", "--version", "tp=TP_MCU 4.2.0.7"}));
     EXPECT_EQ(Get("PEN_KX92").text, "3.0.2.1");
     EXPECT_EQ(Get("TP").text, "4.2.0.7");
+}
+
+TEST_F(VersionExport, EachMcuRowAsksItsOwnMcu) {
+    const struct {
+        const char* name;
+        const char* frame;
+        const char* mcu;
+    } rows[] = {{"BT_MCU", "0900020000031100", "bt"},
+                {"TALMER_KBD_KX71_UK", "0500020002031100", "kbd"},
+                {"PEN_KX92", "0700020001031100", "pen"},
+                {"TP", "0000020000571100", "tp"}};
+    ASSERT_TRUE(platform.StartMcuSim({"--trace"}));
+    for (const auto& row : rows) {
+        EXPECT_EQ(Get(row.name).result, 0) << row.name;
+    }
+    const std::vector<TracedRequest> requests = platform.TracedRequests();
+    ASSERT_EQ(requests.size(), std::size(rows)) << platform.SimulatorTrace();
+    for (size_t i = 0; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].frame, rows[i].frame) << rows[i].name;
+        EXPECT_EQ(requests[i].mcu, rows[i].mcu) << rows[i].name;
+    }
 }
 
 TEST_F(VersionExport, ReplyWithoutBlankLeavesTheBufferAlone) {

@@ -101,9 +101,10 @@ TEST(McuSimProcess, HelpListsEveryOptionAndBadOptionsFail) {
     std::fclose(help.output);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     for (const char* option :
-         {"--first-key HEX", "--second-key HEX", "--secure-boot-flag N", "--enable-code N",
-          "--version MCU=TEXT", "--fault COMMAND=KIND", "--deny-open CODE", "--interfaces N",
-          "silent", "noise", "zero-length", "overlong", "drop"})
+         {"--first-key [MCU=]HEX", "--second-key [MCU=]HEX", "--keys [MCU=]FILE",
+          "--secure-boot-flag [MCU=]N", "--enable-code [MCU=]N", "--version MCU=TEXT",
+          "--fault COMMAND=KIND", "--deny-open CODE", "--interfaces N", "silent", "noise",
+          "zero-length", "overlong", "drop"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
 
     Simulator bad = Launch({"--fault", "flag=never"});

@@ -72,10 +72,30 @@ TEST(Settings, OptionsSetAnswersAndFaults) {
     EXPECT_EQ(settings.pathLength, 256u);
 }
 
+TEST(Settings, McuPrefixSetsOneMcuWhateverTheOrder) {
+    McuSettings settings;
+    std::string error;
+    ASSERT_TRUE(Parse({"--first-key", "kbd=0102", "--first-key", "03", "--secure-boot-flag", "bt=1",
+                       "--enable-code", "kbd=-2", "--second-key", "bt="},
+                      settings, error))
+        << error;
+    EXPECT_EQ(settings.AnswersOf("kbd").firstKey, (std::vector<uint8_t>{1, 2}));
+    EXPECT_EQ(settings.AnswersOf("bt").firstKey, std::vector<uint8_t>{3});
+    EXPECT_EQ(settings.AnswersOf("bt").secureBootFlag, 1u);
+    EXPECT_EQ(settings.AnswersOf("kbd").secureBootFlag, 0u);
+    EXPECT_EQ(settings.AnswersOf("kbd").enableCode, -2);
+    EXPECT_EQ(settings.AnswersOf("bt").enableCode, 0);
+    EXPECT_TRUE(settings.AnswersOf("bt").secondKey.empty());
+    EXPECT_EQ(settings.AnswersOf("kbd").secondKey.size(), 32u);
+}
+
 TEST(Settings, BadOptionsAreRefusedWithAReason) {
     McuSettings settings;
     for (std::vector<std::string> arguments : {std::vector<std::string>{"--first-key", "0g"},
                                                {"--fault", "flag=sometimes"},
+                                               {"--first-key", "pen=00"},
+                                               {"--enable-code", "tp=0"},
+                                               {"--secure-boot-flag", "mouse=1"},
                                                {"--fault", "nothing=silent"},
                                                {"--fault", "key=overlong:56"},
                                                {"--version", "x=1"},

@@ -19,9 +19,14 @@ class Endpoint {
   public:
     virtual ~Endpoint() = default;
     // timeout100ns: 0 for none, negative relative, as the framework passes it.
+    // STATUS_PENDING means that the device never completes the request: the framework then
+    // cancels it when the send time-out has passed on the machine's clock, tells the endpoint
+    // through Cancelled, and the sender sees STATUS_IO_TIMEOUT.
     virtual NTSTATUS DeviceIoControl(ULONG code, const void* input, std::size_t inputLength,
                                      void* output, std::size_t outputLength, ULONG_PTR* returned,
                                      LONGLONG timeout100ns);
+    // A request that this endpoint left pending was cancelled; `status` is what the sender saw.
+    virtual void Cancelled(ULONG code, NTSTATUS status);
     virtual NTSTATUS QueryInterface(const GUID& type, INTERFACE* iface, USHORT size, USHORT version,
                                     PVOID interfaceSpecificData);
 };
