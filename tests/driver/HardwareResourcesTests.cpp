@@ -4,6 +4,7 @@
 #include "frame/HardwareResources.h"
 
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -246,6 +247,40 @@ TEST_F(HardwareResources, PrepareAndReleaseAlternateManyTimesWithTheBooksBalance
     ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
     EXPECT_EQ(Context(id)->PortPairs[1].LineAMode, 0u);
     EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 0u);
+    ExpectBalancedAfterUnload();
+}
+
+TEST_F(HardwareResources, InstancesStartingAtOnceEachMapTheirBlocksAndGetOneVersion) {
+    std::vector<kmdf::DeviceId> ids;
+    for (int i = 0; i < 3; ++i) {
+        ids.push_back(Add(i));
+    }
+    std::vector<std::thread> threads;
+    std::vector<NTSTATUS> results(3, STATUS_UNSUCCESSFUL);
+    for (int i = 0; i < 3; ++i) {
+        threads.emplace_back([&, i] {
+            NTSTATUS s = STATUS_SUCCESS;
+            for (int round = 0; NT_SUCCESS(s) && round < 10; ++round) {
+                s = machine.StartDevice(ids[i]);
+                if (NT_SUCCESS(s)) {
+                    s = machine.StopDevice(ids[i]);
+                }
+            }
+            if (NT_SUCCESS(s)) {
+                s = machine.StartDevice(ids[i]);
+            }
+            results[i] = s;
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(results[i], STATUS_SUCCESS);
+        EXPECT_EQ(Context(ids[i])->Instance, i);
+        EXPECT_EQ(Context(ids[i])->SocVersion, 0x00020001u);
+    }
+    EXPECT_EQ(machine.GetBooks().mappings, 9u); // each instance maps the shared blocks too
     ExpectBalancedAfterUnload();
 }
 
