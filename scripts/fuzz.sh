@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${FUZZ_SECONDS:-60}
 build=${FUZZ_BUILD_DIR:-build/fuzz}
-targets=(version_text_fuzz response_fuzz acpi_output_fuzz)
+targets=(version_text_fuzz response_fuzz acpi_output_fuzz sosi_fuzz)
 
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]}"

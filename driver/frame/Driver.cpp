@@ -1,6 +1,7 @@
 // Driver entry and unload.
 #include "frame/Driver.h"
 #include "frame/EventProvider.h"
+#include "frame/HardwareResources.h"
 
 #include "Driver.tmh"
 
@@ -10,12 +11,13 @@
 #endif
 
 _Use_decl_annotations_ NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject,
-                                             PUNICODE_STRING RegistryPath) {
+                                            PUNICODE_STRING RegistryPath) {
     WDF_DRIVER_CONFIG config;
     NTSTATUS status;
 
     WPP_INIT_TRACING(DriverObject, RegistryPath);
     TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_DRIVER, "entry");
+    ForgetSocVersion();
 
     // A provider that cannot be registered costs the power events, not the driver.
     status = RegisterEventProvider();

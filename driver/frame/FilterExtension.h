@@ -33,6 +33,8 @@ typedef struct _FILTER_EXTENSION {
     ULONG GpioConnectionIdLow;
     ULONG GpioConnectionIdHigh;
     WDFIOTARGET GpioTarget;
+    // The reference on the service's file object that WakeLineTarget was opened with.
+    PFILE_OBJECT WakeLineFileObject;
 } FILTER_EXTENSION, *PFILTER_EXTENSION;
 
 WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(FILTER_EXTENSION, GetFilterExtension)

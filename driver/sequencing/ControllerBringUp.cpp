@@ -4,6 +4,7 @@
 #include "sequencing/PortLayout.h"
 #include "sequencing/PowerEvents.h"
 #include "sequencing/RegisterAccess.h"
+#include "settings/FirmwareSettings.h"
 
 #include "ControllerBringUp.tmh"
 
@@ -27,6 +28,58 @@ static VOID SetSsPhyCommonPartBit(PFILTER_EXTENSION Context) {
                 port->PairName, ReadRegister(Context->PhyBase, port->SsPhyCommon));
 }
 
+// Largest buffer of the first evaluation of "PHYC"; the reader grows it up to four times.
+constexpr ULONG PHY_OVERRIDE_INITIAL_SIZE = 1024;
+
+// The override list is read once: on the first bring-up, and again only while it is empty.
+static VOID ReadOverridesOnce(PFILTER_EXTENSION Context) {
+    NTSTATUS status;
+
+    if (WdfCollectionGetCount(Context->PhyOverrides) != 0) {
+        return;
+    }
+    status = ReadPhyOverrides(Context->Device, "PHYC", PHY_OVERRIDE_INITIAL_SIZE);
+    if (!NT_SUCCESS(status)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_ACPI, "PHYC not read, status 0x%08X; %u records",
+                    status, WdfCollectionGetCount(Context->PhyOverrides));
+    }
+}
+
+// A switch that cannot be read counts as off.
+static VOID ReadSwitchOrClear(PFILTER_EXTENSION Context, PCSTR Name, PUCHAR Flag) {
+    NTSTATUS status = ReadAcpiFlag(Context->Device, Name);
+    if (!NT_SUCCESS(status)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_ACPI, "%s not read, status 0x%08X", Name, status);
+        *Flag = 0;
+    }
+}
+
+// The platform settings that the PHY and core programming depend on, in the firmware's order.
+static VOID ReadPlatformSettings(PFILTER_EXTENSION Context) {
+    NTSTATUS status;
+
+    ReadOverridesOnce(Context);
+    if (Context->Instance != INSTANCE_MULTIPORT) {
+        status = ReadAcpiFlag(Context->Device, "CCVL");
+        if (!NT_SUCCESS(status)) {
+            TraceEvents(TRACE_LEVEL_ERROR, TRACE_ACPI, "CCVL not read, status 0x%08X", status);
+        }
+        SetSsPhyCommonPartBit(Context);
+    }
+    ReadSwitchOrClear(Context, "GEN1", &Context->Gen1);
+    if (Context->Instance == INSTANCE_MULTIPORT) {
+        ReadSwitchOrClear(Context, "MPRD", &Context->Mprd);
+        if (Context->Mprd == 1) {
+            SetGpioLine(Context, 1);
+        }
+        ReadSwitchOrClear(Context, "MPDP", &Context->Mpdp);
+    }
+    TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_ACPI,
+                "instance %d: CCVL %u, GEN1 %u, MPRD %u, MPDP %u, %u overrides", Context->Instance,
+                Context->Ccvl, Context->Gen1, Context->Mprd, Context->Mpdp,
+                WdfCollectionGetCount(Context->PhyOverrides));
+}
+
 NTSTATUS BringUpController(PFILTER_EXTENSION Context) {
     static const ULONG bringUpEvent[] = {4, 1};
     NTSTATUS status;
@@ -38,20 +91,7 @@ NTSTATUS BringUpController(PFILTER_EXTENSION Context) {
     TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_HARDWARE, "instance %d: entry", Context->Instance);
     WritePowerEvent(4, 0, bringUpEvent, 2);
 
-    //
-    // Firmware settings. In this order:
-    //   - the "PHYC" override records, when PhyOverrides holds none yet (a failure is only
-    //     reported and the list stays as it is);
-    //   - instances other than Multiport: the "CCVL" flag (a failure only reported), then the
-    //     common-part bit below;
-    //   - the "GEN1" flag (0 on failure);
-    //   - Multiport: the "MPRD" flag (0 on failure), the GPIO line driven high when it is 1,
-    //     then the "MPDP" flag (0 on failure).
-    //
-    SetSsPhyCommonPartBit(Context);
-    //
-    // End of the firmware settings.
-    //
+    ReadPlatformSettings(Context);
 
     status = ResetAndInitController(Context);
     if (NT_SUCCESS(status)) {

@@ -2,7 +2,6 @@
 // device may wake the system through it, and reset at D3Final.
 #include "frame/Trace.h"
 #include "sequencing/PowerDown.h"
-#include "sequencing/PendingStubs.h"
 #include "sequencing/RegisterAccess.h"
 
 #include "HsPhySuspend.tmh"

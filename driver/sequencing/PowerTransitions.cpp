@@ -2,7 +2,8 @@
 // available again.
 #include "frame/Driver.h"
 #include "sequencing/ControllerBringUp.h"
-#include "sequencing/PendingStubs.h"
+#include "frame/HardwareResources.h"
+#include "frame/WakeLineArrival.h"
 #include "sequencing/PowerDown.h"
 #include "sequencing/PowerUp.h"
 

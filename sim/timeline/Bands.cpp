@@ -134,12 +134,21 @@ std::string BandLabel(const std::string& function, const std::string& entryMessa
     return function.empty() ? "?" : function;
 }
 
+// The word may follow what the function works on: "entry", or "HS PHY 2: entry".
+static bool MarksWord(const std::string& message, const char* word) {
+    if (StartsWithWord(message, word)) {
+        return true;
+    }
+    std::size_t colon = message.find(": ");
+    return colon != std::string::npos && StartsWithWord(message.substr(colon + 2), word);
+}
+
 bool IsEntryMessage(const std::string& message) {
-    return StartsWithWord(message, "entry");
+    return MarksWord(message, "entry");
 }
 
 bool IsExitMessage(const std::string& message) {
-    return StartsWithWord(message, "exit");
+    return MarksWord(message, "exit");
 }
 
 std::string LaneName(int actor) {

@@ -1,10 +1,12 @@
 // The controller bring-up: resets, PHYs, core and glue rows of every instance, compared access
 // by access with the documented rows, and what the bring-up leaves in the context.
 #include "PhyFixture.h"
+#include <acpi/AcpiModel.h>
 #include "frame/EventProvider.h"
 #include "sequencing/ControllerBringUp.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -134,10 +136,23 @@ Sequence CoreSettings(LONG instance, bool gen1) {
 
 class ControllerBringUp : public PhyFixture {
   protected:
+    void SetUp() override {
+        PhyFixture::SetUp();
+        // A filter device whose firmware holds no override and sets no switch.
+        firmware = std::make_shared<acpi::AcpiModel>(soc);
+        kmdf::DeviceSpec spec;
+        spec.name = "bring-up";
+        spec.lowerDevice = firmware;
+        ASSERT_EQ(machine.AddDevice(spec, &deviceId), STATUS_SUCCESS);
+        soc.ClearTrace();
+    }
+
     // The context as prepare hardware leaves it for the bring-up.
-    FILTER_EXTENSION Context(LONG instance) {
-        FILTER_EXTENSION c;
+    // It is the device's own context, since the settings readers store into that.
+    FILTER_EXTENSION& Context(LONG instance) {
+        FILTER_EXTENSION& c = *GetFilterExtension(machine.Device(deviceId));
         std::memset(&c, 0xA5, sizeof c);
+        c.Device = machine.Device(deviceId);
         c.Instance = instance;
         c.ControllerBase = controller[instance >= 0 && instance < 3 ? instance : 0];
         c.ClockResetBase = clockReset;
@@ -163,6 +178,8 @@ class ControllerBringUp : public PhyFixture {
     }
 
     PORT_PAIR_STATE pairs[2];
+    kmdf::DeviceId deviceId = 0;
+    std::shared_ptr<acpi::AcpiModel> firmware;
 };
 
 TEST_F(ControllerBringUp, ResetAndInitRowsForEveryInstance) {
@@ -178,7 +195,7 @@ TEST_F(ControllerBringUp, ResetAndInitRowsForEveryInstance) {
                 if (ssFailed) {
                     FailSsPhys(instance);
                 }
-                FILTER_EXTENSION c = Context(instance);
+                FILTER_EXTENSION& c = Context(instance);
                 c.SocVersion = socVersion;
                 c.SsPhyFailed = ssFailed ? 0 : 1; // cleared before the PHYs run
                 pairs[0].SsPhyOff = pairs[1].SsPhyOff = 1;
@@ -198,7 +215,7 @@ TEST_F(ControllerBringUp, ResetAndInitRowsForEveryInstance) {
 
 TEST_F(ControllerBringUp, GlueStatusIsReadOnlyForAnEnabledDiagnostic) {
     machine.SetTraceLevel(TRACE_LEVEL_ERROR);
-    FILTER_EXTENSION c = Context(1);
+    FILTER_EXTENSION& c = Context(1);
     EXPECT_EQ(ResetAndInitController(&c), STATUS_SUCCESS);
     EXPECT_TRUE(Matches(Trace(), ResetAndInit(1, false, 0x10000, false), 1));
 }
@@ -207,7 +224,7 @@ TEST_F(ControllerBringUp, CoreRowsForEveryInstanceWithAndWithoutGen1) {
     for (LONG instance : {0, 1, 2}) {
         for (UCHAR gen1 : {0, 1}) {
             SCOPED_TRACE(testing::Message() << "instance " << instance << ", GEN1 " << +gen1);
-            FILTER_EXTENSION c = Context(instance);
+            FILTER_EXTENSION& c = Context(instance);
             c.Gen1 = gen1;
             soc.ClearTrace();
             EXPECT_EQ(ConfigureCore(&c), STATUS_SUCCESS);
@@ -219,7 +236,7 @@ TEST_F(ControllerBringUp, CoreRowsForEveryInstanceWithAndWithoutGen1) {
 TEST_F(ControllerBringUp, UnknownInstanceTouchesNoRegisterAndKeepsThePreviousFlag) {
     for (LONG instance : {3, -1}) {
         SCOPED_TRACE(instance);
-        FILTER_EXTENSION c = Context(instance);
+        FILTER_EXTENSION& c = Context(instance);
         c.SsPhyFailed = 1; // from an earlier bring-up
         EXPECT_EQ(ResetAndInitController(&c), STATUS_DEVICE_HARDWARE_ERROR);
         EXPECT_EQ(c.SsPhyFailed, 1) << "returned before the flag was cleared";
@@ -244,8 +261,8 @@ TEST_F(ControllerBringUp, WholeBringUpOfEachInstance) {
     const std::uint32_t commonPart[] = {0x8008, 0xD008};
     for (LONG instance : {0, 1, 2}) {
         SCOPED_TRACE(instance);
-        FILTER_EXTENSION c = Context(instance);
-        c.Gen1 = 1;
+        FILTER_EXTENSION& c = Context(instance);
+        firmware->SetFlag("GEN1", 1);
         c.SocVersion = 0x20000;
         soc.ClearTrace();
         EXPECT_EQ(BringUpController(&c), STATUS_SUCCESS);
@@ -287,7 +304,7 @@ TEST_F(ControllerBringUp, WholeBringUpOfEachInstance) {
 }
 
 TEST_F(ControllerBringUp, DisabledProviderGetsNoEvent) {
-    FILTER_EXTENSION c = Context(2);
+    FILTER_EXTENSION& c = Context(2);
     EXPECT_EQ(BringUpController(&c), STATUS_SUCCESS);
     EXPECT_TRUE(machine.Events().empty());
     for (auto& r : Trace()) {
@@ -298,7 +315,7 @@ TEST_F(ControllerBringUp, DisabledProviderGetsNoEvent) {
 TEST_F(ControllerBringUp, FailedSuperSpeedPhyOnPrimaryStillBringsItUp) {
     soc.SsPhyReadyAfter(0, -1);
     soc.Poke(soc::BlockKind::Controller, 0, 0xC2C0, 0x40000);
-    FILTER_EXTENSION c = Context(0);
+    FILTER_EXTENSION& c = Context(0);
     EXPECT_EQ(BringUpController(&c), STATUS_SUCCESS);
     EXPECT_EQ(c.SsPhyFailed, 1);
     // GLUE_GENERAL_CFG: bit 8 set, bit 0 set 1 ms later, bit 8 cleared 1 ms later, bit 1

@@ -10,6 +10,7 @@
 #define _Out_opt_
 #define _Inout_
 #define _Inout_opt_
+#define _In_reads_bytes_(size)
 #define _Use_decl_annotations_
 #define _Must_inspect_result_
 #define _IRQL_requires_(x)
@@ -43,7 +44,7 @@ typedef unsigned short USHORT, *PUSHORT;
 typedef int LONG, *PLONG;
 typedef unsigned int ULONG, *PULONG;
 typedef long long LONGLONG, *PLONGLONG;
-typedef unsigned long long ULONGLONG, ULONG64, *PULONG64;
+typedef unsigned long long ULONGLONG, *PULONGLONG, ULONG64, *PULONG64;
 typedef __UINTPTR_TYPE__ ULONG_PTR, *PULONG_PTR;
 typedef ULONG_PTR SIZE_T;
 typedef ULONG ACCESS_MASK;
@@ -80,6 +81,10 @@ typedef UCHAR KIRQL;
 #define STATUS_ACPI_INVALID_DATA ((NTSTATUS)0xC014000FL)
 
 typedef union _LARGE_INTEGER {
+    struct {
+        ULONG LowPart;
+        LONG HighPart;
+    };
     struct {
         ULONG LowPart;
         LONG HighPart;
@@ -128,6 +133,8 @@ typedef const UNICODE_STRING* PCUNICODE_STRING;
                                  const_cast<PWCH>(_var##_buffer)}
 
 VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString);
+#define RtlInitEmptyUnicodeString(_ucStr, _buf, _bufSize)                                          \
+    ((_ucStr)->Buffer = (_buf), (_ucStr)->Length = 0, (_ucStr)->MaximumLength = (USHORT)(_bufSize))
 
 #define RtlZeroMemory(Destination, Length) __builtin_memset((Destination), 0, (Length))
 #define RtlFillMemory(Destination, Length, Fill) __builtin_memset((Destination), (Fill), (Length))
@@ -145,6 +152,28 @@ SIZE_T RtlCompareMemoryStandIn(const VOID* Source1, const VOID* Source2, SIZE_T 
 #define UNALIGNED
 #define ARRAYSIZE(a) (sizeof(a) / sizeof((a)[0]))
 #define RTL_NUMBER_OF(a) ARRAYSIZE(a)
+
+// Ordered accesses to shared memory. An acquire read is ordered before every later access of
+// its processor, a release write after every earlier one; the no-fence forms are atomic but
+// impose no order.
+FORCEINLINE UCHAR ReadUCharAcquire(_In_ UCHAR const volatile* Source) {
+    return __atomic_load_n(Source, __ATOMIC_ACQUIRE);
+}
+FORCEINLINE VOID WriteUCharRelease(_Out_ UCHAR volatile* Destination, _In_ UCHAR Value) {
+    __atomic_store_n(Destination, Value, __ATOMIC_RELEASE);
+}
+FORCEINLINE LONG ReadAcquire(_In_ LONG const volatile* Source) {
+    return __atomic_load_n(Source, __ATOMIC_ACQUIRE);
+}
+FORCEINLINE VOID WriteRelease(_Out_ LONG volatile* Destination, _In_ LONG Value) {
+    __atomic_store_n(Destination, Value, __ATOMIC_RELEASE);
+}
+FORCEINLINE LONG ReadNoFence(_In_ LONG const volatile* Source) {
+    return __atomic_load_n(Source, __ATOMIC_RELAXED);
+}
+FORCEINLINE VOID WriteNoFence(_Out_ LONG volatile* Destination, _In_ LONG Value) {
+    __atomic_store_n(Destination, Value, __ATOMIC_RELAXED);
+}
 
 // IRQL. Every callback of the stand-in runs at passive level.
 #define PASSIVE_LEVEL 0

@@ -5,6 +5,7 @@
 #include "State.h"
 
 #include <atomic>
+#include <cstring>
 #include <sys/mman.h>
 
 using namespace kmdf;
@@ -31,6 +32,27 @@ Mapping Find(const volatile void* address, const char* routine) {
     BugCheck(std::string(routine) + ": access to an address that is not mapped");
 }
 
+// A read-only view of firmware memory: the bytes end where an inaccessible page begins, so
+// that a read past the mapped length faults at once, and a write faults anywhere.
+bool MapReadOnlyView(Mapping& m, const void* bytes) {
+    std::size_t pages = PageRound(m.length);
+    void* r = mmap(nullptr, pages + 0x1000, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                   -1, 0);
+    if (r == MAP_FAILED) {
+        return false;
+    }
+    auto* base = static_cast<unsigned char*>(r);
+    mprotect(base, pages, PROT_READ | PROT_WRITE);
+    unsigned char* start = base + pages - m.length;
+    std::memcpy(start, bytes, m.length);
+    mprotect(base, pages, PROT_READ);
+    m.reservation = r;
+    m.reservationLength = pages + 0x1000;
+    m.virtualBase = reinterpret_cast<std::uintptr_t>(start);
+    m.readOnly = true;
+    return true;
+}
+
 } // namespace
 
 PVOID MmMapIoSpaceEx(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes, ULONG Protect) {
@@ -49,7 +71,11 @@ PVOID MmMapIoSpaceEx(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes, ULO
     if (m.kind == IoSpaceKind::None) {
         return nullptr;
     }
-    if (m.kind == IoSpaceKind::Memory) {
+    if (m.kind == IoSpaceKind::Memory && (Protect & 0xFF) == PAGE_READONLY) {
+        if (!MapReadOnlyView(m, s.hardware->MemoryAt(physical, NumberOfBytes))) {
+            return nullptr;
+        }
+    } else if (m.kind == IoSpaceKind::Memory) {
         m.virtualBase =
             reinterpret_cast<std::uintptr_t>(s.hardware->MemoryAt(physical, NumberOfBytes));
     } else {
@@ -59,6 +85,7 @@ PVOID MmMapIoSpaceEx(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes, ULO
             return nullptr;
         }
         m.reservation = r;
+        m.reservationLength = PageRound(NumberOfBytes);
         m.virtualBase = reinterpret_cast<std::uintptr_t>(r);
     }
     std::lock_guard guard(s.lock);
@@ -75,7 +102,7 @@ VOID MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
                 BugCheck("MmUnmapIoSpace: length differs from the mapped length");
             }
             if (it->reservation != nullptr) {
-                munmap(it->reservation, PageRound(it->length));
+                munmap(it->reservation, it->reservationLength);
             }
             s.mappings.erase(it);
             return;
@@ -96,6 +123,9 @@ ULONG READ_REGISTER_NOFENCE_ULONG(volatile ULONG* Register) {
 VOID WRITE_REGISTER_NOFENCE_ULONG(volatile ULONG* Register, ULONG Value) {
     Mapping m = Find(Register, "WRITE_REGISTER_NOFENCE_ULONG");
     auto offset = reinterpret_cast<std::uintptr_t>(Register) - m.virtualBase;
+    if (m.readOnly) {
+        BugCheck("WRITE_REGISTER_NOFENCE_ULONG: write through a read-only mapping");
+    }
     if (m.kind == IoSpaceKind::Memory) {
         *Register = Value;
         return;

@@ -110,7 +110,7 @@ Machine::~Machine() {
     }
     for (const Mapping& m : state_->mappings) {
         if (m.reservation != nullptr) {
-            munmap(m.reservation, (m.length + 0xFFF) & ~std::size_t(0xFFF));
+            munmap(m.reservation, m.reservationLength);
         }
     }
     for (auto& [object, count] : state_->references) {

@@ -43,7 +43,8 @@ NTSTATUS RtlStringCbPrintfA(PSTR pszDest, SIZE_T cbDest, PCSTR pszFormat, ...) {
 }
 
 // In the kernel's wide formatters %s and %c take wide arguments and %S and %C narrow ones;
-// the C library's wide formatters use %ls/%lc and %s/%c.
+// the C library's wide formatters use %ls/%lc and %s/%c. The kernel's 64-bit size prefix
+// I64 is the C library's ll.
 static std::wstring KernelToLibraryFormat(PCWSTR format) {
     std::wstring out;
     for (const wchar_t* p = format; *p != 0; ++p) {
@@ -58,6 +59,13 @@ static std::wstring KernelToLibraryFormat(PCWSTR format) {
         if (*p == 0) {
             break;
         }
+        if (p[0] == L'I' && p[1] == L'6' && p[2] == L'4') {
+            out += L"ll";
+            p += 3;
+            if (*p == 0) {
+                break;
+            }
+        }
         if (*p == L's' || *p == L'c') {
             out += L'l';
             out += *p;
@@ -70,25 +78,59 @@ static std::wstring KernelToLibraryFormat(PCWSTR format) {
     return out;
 }
 
+namespace {
+
+// Formats into cch characters at dest, always terminated; *written gets the characters kept.
+NTSTATUS FormatWide(PWSTR dest, SIZE_T cch, PCWSTR pszFormat, va_list args, SIZE_T* written) {
+    std::wstring format = KernelToLibraryFormat(pszFormat);
+    std::wstring whole(4096, L'\0');
+    int n = std::vswprintf(whole.data(), whole.size(), format.c_str(), args);
+    if (n < 0) {
+        dest[0] = 0;
+        *written = 0;
+        return STATUS_INVALID_PARAMETER;
+    }
+    SIZE_T copy = static_cast<SIZE_T>(n) < cch ? static_cast<SIZE_T>(n) : cch - 1;
+    std::wmemcpy(dest, whole.data(), copy);
+    dest[copy] = 0;
+    *written = copy;
+    return static_cast<SIZE_T>(n) >= cch ? STATUS_BUFFER_OVERFLOW : STATUS_SUCCESS;
+}
+
+} // namespace
+
 NTSTATUS RtlStringCbPrintfW(PWSTR pszDest, SIZE_T cbDest, PCWSTR pszFormat, ...) {
     SIZE_T cch = cbDest / sizeof(WCHAR);
     if (pszDest == nullptr || cch == 0 || cch > NTSTRSAFE_MAX_CCH) {
         return STATUS_INVALID_PARAMETER;
     }
-    std::wstring format = KernelToLibraryFormat(pszFormat);
-    std::wstring whole(4096, L'\0');
+    SIZE_T written;
     va_list args;
     va_start(args, pszFormat);
-    int n = std::vswprintf(whole.data(), whole.size(), format.c_str(), args);
+    NTSTATUS status = FormatWide(pszDest, cch, pszFormat, args, &written);
     va_end(args);
-    if (n < 0) {
-        pszDest[0] = 0;
+    return status;
+}
+
+// A counted string needs no terminator: the whole buffer may hold characters.
+NTSTATUS RtlUnicodeStringPrintf(PUNICODE_STRING DestinationString, PCWSTR pszFormat, ...) {
+    if (DestinationString == nullptr || DestinationString->Buffer == nullptr ||
+        DestinationString->MaximumLength < sizeof(WCHAR)) {
         return STATUS_INVALID_PARAMETER;
     }
-    SIZE_T copy = static_cast<SIZE_T>(n) < cch ? static_cast<SIZE_T>(n) : cch - 1;
-    std::wmemcpy(pszDest, whole.data(), copy);
-    pszDest[copy] = 0;
-    return static_cast<SIZE_T>(n) >= cch ? STATUS_BUFFER_OVERFLOW : STATUS_SUCCESS;
+    SIZE_T cch = DestinationString->MaximumLength / sizeof(WCHAR);
+    std::wstring scratch(cch + 1, L'\0');
+    SIZE_T written;
+    va_list args;
+    va_start(args, pszFormat);
+    NTSTATUS status = FormatWide(scratch.data(), cch + 1, pszFormat, args, &written);
+    va_end(args);
+    std::wmemcpy(DestinationString->Buffer, scratch.data(), written);
+    if (written < cch) {
+        DestinationString->Buffer[written] = 0;
+    }
+    DestinationString->Length = static_cast<USHORT>(written * sizeof(WCHAR));
+    return status;
 }
 
 NTSTATUS RtlStringCbLengthW(PCWSTR psz, SIZE_T cbMax, SIZE_T* pcbLength) {

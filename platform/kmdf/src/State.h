@@ -104,7 +104,9 @@ struct Mapping {
     std::size_t length = 0;
     std::uint64_t physical = 0;
     IoSpaceKind kind = IoSpaceKind::None;
-    void* reservation = nullptr;
+    bool readOnly = false;
+    void* reservation = nullptr; // host pages behind the mapping, when it has its own
+    std::size_t reservationLength = 0;
 };
 
 struct Provider {

@@ -11,7 +11,6 @@ namespace soc {
 namespace {
 
 thread_local bool t_barrierPending = false;
-thread_local int t_actor = -1;
 std::atomic<std::uint64_t> g_nextThread{1};
 thread_local std::uint64_t t_thread = 0;
 
@@ -173,7 +172,7 @@ void Soc::WriteLocked(const Location& at, std::uint32_t value) {
 }
 
 void Soc::Append(TraceRecord r) {
-    r.actor = t_actor;
+    r.actor = VirtualClock::Actor();
     r.thread = ThreadTag();
     trace_.push_back(std::move(r));
 }
@@ -238,7 +237,8 @@ void* Soc::MemoryAt(std::uint64_t physical, std::size_t length) {
     return nullptr;
 }
 
-// Consecutive counter reads of one thread are one busy-wait in the trace.
+// Consecutive counter reads of one thread are one busy-wait in the trace. A record of another
+// thread in between starts a new one; the lengths still add up to the thread's own wait.
 std::int64_t Soc::QueryPerformanceCounter() {
     std::lock_guard guard(lock_);
     std::uint64_t before = clock_.NowNs();
@@ -286,7 +286,7 @@ void Soc::Sleep(std::int64_t interval100ns) {
 }
 
 void Soc::SetActor(int instance) {
-    t_actor = instance;
+    VirtualClock::SetActor(instance);
 }
 
 void Soc::OnDiagnostic(const kmdf::DiagnosticRecord& d) {

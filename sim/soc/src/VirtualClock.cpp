@@ -1,23 +1,74 @@
-// The virtual clock and its performance counter.
+// The virtual clocks of the actors and their performance counter.
 #include <soc/VirtualClock.h>
 
 namespace soc {
 
-std::int64_t VirtualClock::Counter() const {
-    unsigned __int128 ticks = static_cast<unsigned __int128>(nowNs_) *
-                              static_cast<unsigned __int128>(frequency_) / 1'000'000'000u;
+namespace {
+thread_local int t_actor = VirtualClock::kNoActor;
+
+std::int64_t Ticks(std::uint64_t ns, std::int64_t frequency) {
+    unsigned __int128 ticks = static_cast<unsigned __int128>(ns) *
+                              static_cast<unsigned __int128>(frequency) / 1'000'000'000u;
     return static_cast<std::int64_t>(ticks);
+}
+} // namespace
+
+void VirtualClock::SetActor(int actor) {
+    t_actor = actor;
+}
+
+int VirtualClock::Actor() {
+    return t_actor;
+}
+
+std::uint64_t VirtualClock::NowNs(int actor) const {
+    std::lock_guard guard(lock_);
+    auto it = nowNs_.find(actor);
+    return it == nowNs_.end() ? 0 : it->second;
+}
+
+void VirtualClock::Advance(int actor, std::uint64_t ns) {
+    std::lock_guard guard(lock_);
+    nowNs_[actor] += ns;
+}
+
+std::int64_t VirtualClock::Frequency() const {
+    std::lock_guard guard(lock_);
+    return frequency_;
+}
+
+void VirtualClock::SetFrequency(std::int64_t hz) {
+    std::lock_guard guard(lock_);
+    frequency_ = hz;
+}
+
+void VirtualClock::SetCounterReadCost(std::uint64_t ns) {
+    std::lock_guard guard(lock_);
+    readCostNs_ = ns;
+}
+
+std::int64_t VirtualClock::Counter() const {
+    std::lock_guard guard(lock_);
+    auto it = nowNs_.find(t_actor);
+    return Ticks(it == nowNs_.end() ? 0 : it->second, frequency_);
 }
 
 std::int64_t VirtualClock::ReadCounter() {
-    std::int64_t value = Counter();
+    std::lock_guard guard(lock_);
+    std::uint64_t& now = nowNs_[t_actor];
+    std::int64_t value = Ticks(now, frequency_);
     std::uint64_t cost = readCostNs_;
     if (cost == 0) {
         cost = frequency_ > 0 ? (1'000'000'000ull + frequency_ - 1) / frequency_ : 1;
     }
-    nowNs_ += cost;
+    now += cost;
     ++counterReads_;
     return value;
+}
+
+std::uint64_t VirtualClock::CounterReads() const {
+    std::lock_guard guard(lock_);
+    return counterReads_;
 }
 
 } // namespace soc

@@ -83,6 +83,7 @@ class Soc : public kmdf::Hardware {
     // status); op, time, actor and thread are set here.
     void RecordRequest(TraceRecord r);
 
+    // The actors' clocks; records carry the time of the actor that made them.
     VirtualClock& Clock() { return clock_; }
     std::vector<TraceRecord> Records() const;
     void ClearTrace();

@@ -1,26 +1,39 @@
 #pragma once
-// Virtual time of the simulated system. Sleeps advance it by their interval; every read of
-// the performance counter advances it a little, so that busy-waits on the counter end.
+// Virtual time of the simulated system, one clock per actor. An actor is the controller
+// instance whose callback runs on a thread (-1 for none in particular); each actor's clock
+// advances only by that actor's own sleeps and counter reads, so that instances running at
+// the same time on different threads each see exactly the durations of their own waits.
+// A thread acts for the actor last set with SetActor; the calls without an actor argument
+// use the calling thread's.
 #include <cstdint>
+#include <map>
+#include <mutex>
 
 namespace soc {
 
 class VirtualClock {
   public:
-    std::uint64_t NowNs() const { return nowNs_; }
-    void Advance(std::uint64_t ns) { nowNs_ += ns; }
+    static constexpr int kNoActor = -1;
+    static void SetActor(int actor);
+    static int Actor();
 
-    std::int64_t Frequency() const { return frequency_; }
-    void SetFrequency(std::int64_t hz) { frequency_ = hz; }
+    std::uint64_t NowNs() const { return NowNs(Actor()); }
+    std::uint64_t NowNs(int actor) const;
+    void Advance(std::uint64_t ns) { Advance(Actor(), ns); }
+    void Advance(int actor, std::uint64_t ns);
+
+    std::int64_t Frequency() const;
+    void SetFrequency(std::int64_t hz);
     // Time that one counter read takes; 0 (default) means one counter period.
-    void SetCounterReadCost(std::uint64_t ns) { readCostNs_ = ns; }
+    void SetCounterReadCost(std::uint64_t ns);
 
-    std::int64_t Counter() const;
-    std::int64_t ReadCounter(); // value now, then the read's cost
-    std::uint64_t CounterReads() const { return counterReads_; }
+    std::int64_t Counter() const; // the calling thread's actor's counter
+    std::int64_t ReadCounter();   // value now, then the read's cost
+    std::uint64_t CounterReads() const;
 
   private:
-    std::uint64_t nowNs_ = 0;
+    mutable std::mutex lock_;
+    std::map<int, std::uint64_t> nowNs_;
     std::int64_t frequency_ = 19200000;
     std::uint64_t readCostNs_ = 0;
     std::uint64_t counterReads_ = 0;

@@ -1,0 +1,156 @@
+// Arrival of the wake-line service. The notification runs on a system thread, outside the
+// framework's serialisation of the device's callbacks, and takes no lock: it completes the
+// target and the interface before it publishes WakeInterfaceReady, and an interface once
+// published is not touched again until release hardware has ended the registration.
+#include "frame/WakeLineArrival.h"
+
+#include "WakeLineArrival.tmh"
+
+#ifdef ALLOC_PRAGMA
+#pragma alloc_text(PAGE, OnWakeLineArrival)
+#endif
+
+NTSTATUS RegisterWakeLineArrival(_In_opt_ PFILTER_EXTENSION Context) {
+    NTSTATUS status;
+
+    if (Context == NULL) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "no device context");
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (Context->ArrivalNotification != NULL) {
+        TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_WAKE, "registered already");
+        return STATUS_SUCCESS;
+    }
+    status = IoRegisterPlugPlayNotification(
+        EventCategoryDeviceInterfaceChange, PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES,
+        (PVOID)&GUID_WAKE_LINE_INTERFACE, WdfDriverWdmGetDriverObject(WdfGetDriver()),
+        OnWakeLineArrival, Context, &Context->ArrivalNotification);
+    if (!NT_SUCCESS(status)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE,
+                    "IoRegisterPlugPlayNotification failed, status 0x%08X", status);
+    }
+    return status;
+}
+
+// Closes the target and drops the file object reference it was opened with.
+static VOID CloseWakeLineTarget(_In_ PFILTER_EXTENSION Context) {
+    if (Context->WakeLineTarget != NULL) {
+        WdfIoTargetClose(Context->WakeLineTarget);
+        WdfObjectDelete(Context->WakeLineTarget);
+        Context->WakeLineTarget = NULL;
+    }
+    if (Context->WakeLineFileObject != NULL) {
+        ObDereferenceObject(Context->WakeLineFileObject);
+        Context->WakeLineFileObject = NULL;
+    }
+}
+
+// A target on the service's device, with the file object of the look-up.
+static NTSTATUS OpenWakeLineTarget(_In_ PFILTER_EXTENSION Context, _In_ PDEVICE_OBJECT Device,
+                                   _In_ PFILE_OBJECT File, _Out_ WDFIOTARGET* Target) {
+    WDF_OBJECT_ATTRIBUTES attributes;
+    WDF_IO_TARGET_OPEN_PARAMS openParams;
+    NTSTATUS status;
+
+    WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
+    attributes.ParentObject = Context->Device;
+    status = WdfIoTargetCreate(Context->Device, &attributes, Target);
+    if (!NT_SUCCESS(status)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "WdfIoTargetCreate failed, status 0x%08X",
+                    status);
+        return status;
+    }
+    WDF_IO_TARGET_OPEN_PARAMS_INIT_EXISTING_DEVICE(&openParams, Device);
+    openParams.TargetFileObject = File;
+    openParams.ShareAccess = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    status = WdfIoTargetOpen(*Target, &openParams);
+    if (!NT_SUCCESS(status)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "WdfIoTargetOpen failed, status 0x%08X", status);
+        WdfObjectDelete(*Target);
+        *Target = NULL;
+    }
+    return status;
+}
+
+_Use_decl_annotations_ NTSTATUS OnWakeLineArrival(PVOID NotificationStructure, PVOID Context) {
+    PDEVICE_INTERFACE_CHANGE_NOTIFICATION notification =
+        static_cast<PDEVICE_INTERFACE_CHANGE_NOTIFICATION>(NotificationStructure);
+    PFILTER_EXTENSION extension = static_cast<PFILTER_EXTENSION>(Context);
+    PFILE_OBJECT file = NULL;
+    PDEVICE_OBJECT device = NULL;
+    WDFIOTARGET target;
+    NTSTATUS status;
+
+    PAGED_CODE();
+
+    if (notification == NULL || extension == NULL) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "no notification or no device context");
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (!IsEqualGUID(notification->InterfaceClassGuid, GUID_WAKE_LINE_INTERFACE)) {
+        return STATUS_SUCCESS;
+    }
+    // Power-downs on other threads may be using the published interface: it stays as it is.
+    if (WakeInterfaceIsReady(extension)) {
+        TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_WAKE,
+                    "wake-line interface ready already; notification left alone");
+        return STATUS_SUCCESS;
+    }
+
+    status =
+        IoGetDeviceObjectPointer(notification->SymbolicLinkName, FILE_ALL_ACCESS, &file, &device);
+    if (!NT_SUCCESS(status) || device == NULL) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "IoGetDeviceObjectPointer failed, status 0x%08X",
+                    status);
+        if (NT_SUCCESS(status) && file != NULL) {
+            ObDereferenceObject(file);
+        }
+        return STATUS_SUCCESS;
+    }
+    status = OpenWakeLineTarget(extension, device, file, &target);
+    if (!NT_SUCCESS(status)) {
+        ObDereferenceObject(file);
+        return STATUS_SUCCESS;
+    }
+
+    extension->WakeLineTarget = target;
+    extension->WakeLineFileObject = file;
+    RtlZeroMemory(&extension->WakeLineInterface, sizeof(extension->WakeLineInterface));
+    status = WdfIoTargetQueryForInterface(
+        target, &GUID_WAKE_LINE_INTERFACE,
+        reinterpret_cast<PINTERFACE>(&extension->WakeLineInterface), sizeof(WAKE_LINE_INTERFACE),
+        WAKE_LINE_INTERFACE_VERSION, extension->Device);
+    if (!NT_SUCCESS(status)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE,
+                    "WdfIoTargetQueryForInterface failed, status 0x%08X", status);
+        CloseWakeLineTarget(extension);
+        return STATUS_SUCCESS;
+    }
+
+    TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_WAKE, "wake-line interface ready");
+    WriteUCharRelease(&extension->WakeInterfaceReady, 1);
+    return STATUS_SUCCESS;
+}
+
+VOID TearDownWakeLine(_In_ PFILTER_EXTENSION Context) {
+    NTSTATUS status;
+
+    // First the registration: once it has ended no callback can open or publish anything.
+    if (Context->ArrivalNotification != NULL) {
+        status = IoUnregisterPlugPlayNotificationEx(Context->ArrivalNotification);
+        if (!NT_SUCCESS(status)) {
+            TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE,
+                        "IoUnregisterPlugPlayNotificationEx failed, status 0x%08X", status);
+        }
+        Context->ArrivalNotification = NULL;
+    }
+    if (WakeInterfaceIsReady(Context)) {
+        WriteUCharRelease(&Context->WakeInterfaceReady, 0);
+        if (Context->WakeLineInterface.InterfaceDereference != NULL) {
+            Context->WakeLineInterface.InterfaceDereference(Context->WakeLineInterface.Context);
+        }
+        RtlZeroMemory(&Context->WakeLineInterface, sizeof(Context->WakeLineInterface));
+    }
+    WriteUCharRelease(&Context->WakeInterfaceReady, 0);
+    CloseWakeLineTarget(Context);
+}

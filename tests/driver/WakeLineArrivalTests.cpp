@@ -1,0 +1,233 @@
+// Arrival of the wake-line service: present before the start, arriving later, look-ups and
+// queries that fail, a second arrival, the service going away, and the published interface
+// seen from another thread.
+#include "FrameWorld.h"
+#include "WakeLineService.h"
+#include "frame/WakeLineArrival.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+using wakeline::WakeLineService;
+
+class WakeLineArrival : public FrameWorld {
+  protected:
+    std::shared_ptr<WakeLineService> service = WakeLineService::Create(soc);
+
+    std::vector<soc::TraceRecord> WakeLineRequests() const {
+        std::vector<soc::TraceRecord> out;
+        for (auto& r : soc.Records()) {
+            if (r.op == soc::Op::Request && r.target == "wake-line") {
+                out.push_back(r);
+            }
+        }
+        return out;
+    }
+
+    void ExpectNothingOpen(PFILTER_EXTENSION e) {
+        EXPECT_FALSE(WakeInterfaceIsReady(e));
+        EXPECT_EQ(e->WakeLineTarget, nullptr);
+        EXPECT_EQ(e->WakeLineFileObject, nullptr);
+        EXPECT_EQ(machine.GetBooks().references, 0u);
+    }
+};
+
+TEST_F(WakeLineArrival, ServicePresentBeforeTheStartIsReadyWhenPrepareReturns) {
+    service->Publish(machine);
+    kmdf::DeviceId id = Add(soc::kMultiport);
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    PFILTER_EXTENSION e = Context(id);
+    ASSERT_TRUE(WakeInterfaceIsReady(e));
+    EXPECT_NE(e->WakeLineTarget, nullptr);
+
+    auto queries = service->Queries();
+    ASSERT_EQ(queries.size(), 1u);
+    EXPECT_EQ(queries[0].size, 40);
+    EXPECT_EQ(queries[0].version, 1);
+    EXPECT_EQ(queries[0].interfaceSpecificData, static_cast<PVOID>(machine.Device(id)));
+    EXPECT_EQ(e->WakeLineInterface.Size, 40);
+    EXPECT_EQ(e->WakeLineInterface.Version, 1);
+    EXPECT_EQ(service->References(), 1);
+
+    // The routine the service handed out reaches it, and the call is in the trace.
+    WAKE_LINE_REQUEST request = {0x4B, 1, 3};
+    EXPECT_EQ(e->WakeLineInterface.ConfigureWakeLine(request), STATUS_SUCCESS);
+    service->FailCalls(STATUS_DEVICE_NOT_CONNECTED);
+    EXPECT_EQ(e->WakeLineInterface.ConfigureWakeLine({0x4C, 1, 4}), STATUS_DEVICE_NOT_CONNECTED);
+    auto calls = service->Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].line, 0x4Bu);
+    EXPECT_EQ(calls[0].enable, 1u);
+    EXPECT_EQ(calls[0].mode, 3u);
+    auto requests = WakeLineRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_NE(soc::FormatJson(requests[1]).find("\"target\":\"wake-line\""), std::string::npos);
+    EXPECT_EQ(requests[1].line, 0x4C);
+    EXPECT_EQ(requests[1].mode, 4);
+    EXPECT_EQ(requests[1].status, (NTSTATUS)0xC000009D);
+
+    ASSERT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
+    ExpectNothingOpen(e);
+    EXPECT_EQ(e->ArrivalNotification, nullptr);
+    EXPECT_EQ(service->References(), 0) << "the interface is given back at release";
+    EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 0u);
+    ExpectBalancedAfterUnload();
+}
+
+TEST_F(WakeLineArrival, ServiceArrivingAfterTheStartBecomesReadyThenAndOnlyThen) {
+    kmdf::DeviceId id = Add(soc::kPrimary);
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    PFILTER_EXTENSION e = Context(id);
+    EXPECT_NE(e->ArrivalNotification, nullptr);
+    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
+    ASSERT_EQ(machine.EnterD0(id, PowerActionSleep), STATUS_SUCCESS);
+    ExpectNothingOpen(e);
+    EXPECT_TRUE(WakeLineRequests().empty());
+
+    service->Publish(machine);
+    EXPECT_TRUE(WakeInterfaceIsReady(e));
+    EXPECT_EQ(machine.GetBooks().references, 1u); // the file object the target was opened with
+    ExpectBalancedAfterUnload();
+}
+
+TEST_F(WakeLineArrival, FailedLookUpOrTargetLeavesEverythingAsItWas) {
+    kmdf::DeviceId id = Add(soc::kSecondary);
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    PFILTER_EXTENSION e = Context(id);
+    const std::size_t objects = machine.GetBooks().objects;
+
+    machine.FailNext("IoGetDeviceObjectPointer", STATUS_OBJECT_NAME_NOT_FOUND);
+    service->Publish(machine);
+    EXPECT_TRUE(ReportedError("IoGetDeviceObjectPointer failed, status 0xC0000034"));
+    ExpectNothingOpen(e);
+
+    for (const char* routine : {"WdfIoTargetCreate", "WdfIoTargetOpen"}) {
+        SCOPED_TRACE(routine);
+        machine.FailNext(routine, STATUS_INSUFFICIENT_RESOURCES);
+        machine.ArriveInterface(GUID_WAKE_LINE_INTERFACE,
+                                std::wstring(L"\\??\\again-") +
+                                    std::wstring(routine, routine + std::strlen(routine)),
+                                WakeLineService::kDeviceName);
+        ExpectNothingOpen(e);
+        EXPECT_EQ(machine.GetBooks().objects, objects);
+    }
+    EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 3u);
+    EXPECT_TRUE(service->Queries().empty());
+    ExpectBalancedAfterUnload();
+}
+
+TEST_F(WakeLineArrival, FailedQueryLeavesNoOpenTargetAndALaterArrivalSucceeds) {
+    kmdf::DeviceId id = Add(soc::kMultiport);
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    PFILTER_EXTENSION e = Context(id);
+    const std::size_t objects = machine.GetBooks().objects;
+
+    service->FailQueries(STATUS_NOT_SUPPORTED);
+    service->Publish(machine);
+    EXPECT_TRUE(ReportedError("WdfIoTargetQueryForInterface failed, status 0xC00000BB"));
+    ExpectNothingOpen(e);
+    EXPECT_EQ(machine.GetBooks().objects, objects);
+
+    service->FailQueries(STATUS_SUCCESS);
+    machine.ArriveInterface(GUID_WAKE_LINE_INTERFACE, L"\\??\\second-link",
+                            WakeLineService::kDeviceName);
+    EXPECT_TRUE(WakeInterfaceIsReady(e));
+    EXPECT_EQ(service->Queries().size(), 2u);
+    ExpectBalancedAfterUnload();
+}
+
+TEST_F(WakeLineArrival, SecondArrivalAndTheRemovalLeaveThePublishedInterfaceAlone) {
+    service->Publish(machine);
+    kmdf::DeviceId id = Add(soc::kPrimary);
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    PFILTER_EXTENSION e = Context(id);
+    ASSERT_TRUE(WakeInterfaceIsReady(e));
+    const WDFIOTARGET target = e->WakeLineTarget;
+    const kmdf::Books books = machine.GetBooks();
+
+    machine.ArriveInterface(GUID_WAKE_LINE_INTERFACE, L"\\??\\second-link",
+                            WakeLineService::kDeviceName);
+    service->Withdraw(machine); // removal notifications for both links
+    EXPECT_EQ(e->WakeLineTarget, target);
+    EXPECT_TRUE(WakeInterfaceIsReady(e));
+    EXPECT_EQ(service->Queries().size(), 1u);
+    EXPECT_EQ(machine.GetBooks().objects, books.objects);
+    EXPECT_EQ(machine.GetBooks().references, books.references);
+
+    ASSERT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
+    ExpectNothingOpen(e);
+    EXPECT_EQ(service->References(), 0);
+    EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 0u);
+
+    // After release no callback runs: a service that comes back is not opened.
+    service->Publish(machine);
+    EXPECT_EQ(service->Queries().size(), 1u);
+    ExpectBalancedAfterUnload();
+}
+
+TEST_F(WakeLineArrival, ServiceGoneBeforeItWasReadyIsLookedUpInVainAndReported) {
+    service->FailQueries(STATUS_DEVICE_NOT_CONNECTED);
+    kmdf::DeviceId id = Add(soc::kSecondary);
+    service->Publish(machine);
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    service->Withdraw(machine);
+    PFILTER_EXTENSION e = Context(id);
+    ExpectNothingOpen(e);
+    EXPECT_TRUE(ReportedError("IoGetDeviceObjectPointer failed"));
+    ExpectBalancedAfterUnload();
+}
+
+TEST_F(WakeLineArrival, RegistrationHappensOnceAndCallbackChecksItsArguments) {
+    kmdf::DeviceId id = Add(soc::kPrimary);
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    PFILTER_EXTENSION e = Context(id);
+    PVOID entry = e->ArrivalNotification;
+    EXPECT_EQ(RegisterWakeLineArrival(e), STATUS_SUCCESS);
+    EXPECT_EQ(e->ArrivalNotification, entry);
+    EXPECT_EQ(machine.GetBooks().notifications, 1u);
+    EXPECT_EQ(RegisterWakeLineArrival(nullptr), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(OnWakeLineArrival(nullptr, e), STATUS_INVALID_PARAMETER);
+
+    // A notification of another class does nothing.
+    DEVICE_INTERFACE_CHANGE_NOTIFICATION other{};
+    other.InterfaceClassGuid = GUID_DEVICE_INTERFACE_ARRIVAL;
+    EXPECT_EQ(OnWakeLineArrival(&other, e), STATUS_SUCCESS);
+    ExpectNothingOpen(e);
+    EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 2u);
+    ExpectBalancedAfterUnload();
+}
+
+// The power-down tests readiness on its own thread before it uses the interface; a reader who
+// sees it ready must see the whole record (ThreadSanitizer checks the ordering).
+TEST_F(WakeLineArrival, ReaderOnAnotherThreadThatSeesReadySeesTheInterface) {
+    kmdf::DeviceId id = Add(soc::kMultiport);
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    PFILTER_EXTENSION e = Context(id);
+    std::atomic<bool> stop{false};
+    NTSTATUS seen = STATUS_UNSUCCESSFUL;
+    std::thread reader([&] {
+        while (!stop.load()) {
+            if (WakeInterfaceIsReady(e)) {
+                seen = e->WakeLineInterface.ConfigureWakeLine({0x4B, 1, 3});
+                return;
+            }
+            std::this_thread::yield();
+        }
+    });
+    std::thread arrival([&] { service->Publish(machine); });
+    arrival.join();
+    // The reader ends once it has seen the interface; stop only bounds a failure.
+    for (int i = 0; i < 2000 && service->Calls().empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    stop = true;
+    reader.join();
+    EXPECT_EQ(seen, STATUS_SUCCESS);
+    ExpectBalancedAfterUnload();
+}
+
+} // namespace
