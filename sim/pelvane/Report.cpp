@@ -77,6 +77,7 @@ struct StepRun {
     std::string result;
     std::uint64_t startNs = 0;
     std::uint64_t endNs = 0;
+    bool closed = true;
 };
 
 // The callbacks in the order they ran: their bands, or for a callback without entry and exit
@@ -89,7 +90,7 @@ std::vector<StepRun> StepRuns(const timeline::Lane& lane) {
             if (band.function == step.function) {
                 banded = true;
                 runs.push_back({step.label, band.status ? "status " + Hex(*band.status) : "ran",
-                                band.startNs, band.endNs});
+                                band.startNs, band.endNs, band.closed});
             }
         }
         const soc::TraceRecord* first = nullptr;
@@ -101,11 +102,17 @@ std::vector<StepRun> StepRuns(const timeline::Lane& lane) {
             }
         }
         if (first) {
-            runs.push_back({step.label, "ran", first->tNs, last->tNs});
+            runs.push_back({step.label, "ran", first->tNs, last->tNs, true});
         }
     }
     std::stable_sort(runs.begin(), runs.end(),
                      [](const StepRun& a, const StepRun& b) { return a.startNs < b.startNs; });
+    // Callbacks never overlap: one whose exit was not traced ended when the next began.
+    for (std::size_t i = 0; i + 1 < runs.size(); ++i) {
+        if (!runs[i].closed && runs[i].endNs > runs[i + 1].startNs) {
+            runs[i].endNs = runs[i + 1].startNs;
+        }
+    }
     return runs;
 }
 

@@ -113,6 +113,28 @@ TEST(StartScenario, LateServiceAndMissingSettingsStillStart) {
     EXPECT_EQ(gpio, 0);
 }
 
+TEST(StartScenario, FirmwareSettingsReachTheDriver) {
+    pelvane::WorldOptions options;
+    options.acpi = {{"GEN1", pelvane::AcpiSetting::Kind::Missing, 0}};
+    options.overrides = {{1, 0x088E0010, 0x5}, {1, 0x088E0014, 0x6}};
+    options.socVersion = 0x00030002;
+    StartRun run({0}, options);
+    EXPECT_TRUE(run.ok) << run.errors.str();
+    bool gen1Failed = false;
+    bool twoPackages = false;
+    bool version = false;
+    for (auto& r : run.soc.Records()) {
+        gen1Failed = gen1Failed || (r.op == soc::Op::Request && r.target == "acpi" &&
+                                    r.method == "GEN1" && r.status != 0);
+        twoPackages = twoPackages ||
+                      (r.function == "ParsePhyOverrideOutput" && r.message == "exit, 2 arguments");
+        version = version || r.message == "SoC version 0x00030002";
+    }
+    EXPECT_TRUE(gen1Failed);
+    EXPECT_TRUE(twoPackages);
+    EXPECT_TRUE(version);
+}
+
 std::optional<pelvane::CommandLine> Parse(std::vector<std::string> args, std::string* errors) {
     std::ostringstream out;
     auto line = pelvane::ParseCommandLine(args, out);
