@@ -1,0 +1,240 @@
+// Reading pelvane-sim's options.
+#include "CommandLine.h"
+
+#include "Scenario.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace pelvane {
+
+namespace {
+
+bool ParseInstances(const std::string& which, std::vector<int>& instances) {
+    if (which == "all") {
+        instances = {soc::kPrimary, soc::kSecondary, soc::kMultiport};
+        return true;
+    }
+    auto instance = soc::InstanceByName(which);
+    if (!instance) {
+        return false;
+    }
+    instances = {*instance};
+    return true;
+}
+
+// An unsigned number in the given base, all of the text, no larger than `max`.
+bool ParseUnsigned(const std::string& text, int base, unsigned long long max,
+                   unsigned long long& value) {
+    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtoull(text.c_str(), &end, base);
+    return errno == 0 && end != text.c_str() && *end == 0 && value <= max;
+}
+
+bool ParseHex32(const std::string& text, std::uint32_t& value) {
+    unsigned long long v = 0;
+    if (!ParseUnsigned(text, 16, 0xFFFFFFFFull, v)) {
+        return false;
+    }
+    value = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+bool ParseAcpi(const std::string& text, AcpiSetting& setting) {
+    auto equals = text.find('=');
+    if (equals == std::string::npos) {
+        return false;
+    }
+    setting.name = text.substr(0, equals);
+    std::string value = text.substr(equals + 1);
+    if (setting.name != "GEN1" && setting.name != "MPRD" && setting.name != "MPDP" &&
+        setting.name != "CCVL") {
+        return false;
+    }
+    unsigned long long v = 0;
+    if (value == "missing") {
+        setting.kind = AcpiSetting::Kind::Missing;
+        return true;
+    }
+    if (value.rfind("int:", 0) == 0) {
+        setting.kind = AcpiSetting::Kind::Integer;
+        if (!ParseUnsigned(value.substr(4), 0, 0xFFFFFFFFull, v)) {
+            return false;
+        }
+    } else {
+        setting.kind = AcpiSetting::Kind::Byte;
+        if (!ParseUnsigned(value, 0, 0xFF, v)) {
+            return false;
+        }
+    }
+    setting.value = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+bool ParseOverride(const std::string& text, PhyOverride& o) {
+    auto first = text.find(':');
+    auto second = first == std::string::npos ? first : text.find(':', first + 1);
+    if (second == std::string::npos) {
+        return false;
+    }
+    return ParseHex32(text.substr(0, first), o.kind) &&
+           ParseHex32(text.substr(first + 1, second - first - 1), o.address) &&
+           ParseHex32(text.substr(second + 1), o.value);
+}
+
+bool ParseReadyAfter(const std::string& text, int& readyAfter) {
+    if (text == "never") {
+        readyAfter = -1;
+        return true;
+    }
+    unsigned long long v = 0;
+    if (!ParseUnsigned(text, 10, 1000000, v) || v == 0) {
+        return false;
+    }
+    readyAfter = static_cast<int>(v);
+    return true;
+}
+
+bool ParseService(const std::string& text, ServiceArrival& service) {
+    if (text == "early") {
+        service = ServiceArrival::Early;
+    } else if (text == "late") {
+        service = ServiceArrival::Late;
+    } else if (text == "absent") {
+        service = ServiceArrival::Absent;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void Usage(std::ostream& out) {
+    out << "usage: pelvane-sim [--scenario NAME] [--instance primary|secondary|multiport|all]\n"
+           "                   [--json] [--svg FILE] [--counter-frequency HZ]\n"
+           "                   [--ss-phy-ready-after N|never] [--acpi NAME=VALUE]...\n"
+           "                   [--override KIND:ADDRESS:VALUE]... [--soc-version HEX]\n"
+           "                   [--no-sosi] [--no-gpio] [--service early|late|absent] [--help]\n"
+           "\n"
+           "Loads the Pelvane driver into the KMDF stand-in on the simulated SoC, runs a\n"
+           "scenario and prints every register access, delay, request, diagnostic and event\n"
+           "with its virtual time, then a summary per instance.\n"
+           "\n"
+           "  --scenario NAME          scenario to run (default start)\n"
+           "  --instance WHICH         controller instance, or all of them at once (default all)\n"
+           "  --json                   print the trace as JSON lines, one object per record\n"
+           "                           (keys t_ns, op, block, instance, offset, value, ...)\n"
+           "  --svg FILE               also write the timeline picture to FILE\n"
+           "  --counter-frequency HZ   performance counter frequency (default 19200000)\n"
+           "  --ss-phy-ready-after N   the status read at which each SS PHY reports ready,\n"
+           "                           or never (default 1)\n"
+           "  --acpi NAME=VALUE        switch GEN1, MPRD, MPDP or CCVL: a byte (0x01), int:N for\n"
+           "                           an integer instead of a buffer, or missing (default all\n"
+           "                           one-byte buffers holding 0); repeatable\n"
+           "  --override K:A:V         a PHYC package {kind, address, value} in hexadecimal;\n"
+           "                           repeatable, in firmware order (default none)\n"
+           "  --soc-version HEX        version in the SoC information record (default 20001)\n"
+           "  --no-sosi                the DSDT without the SOSI entry\n"
+           "  --no-gpio                resource lists without the GPIO connection\n"
+           "  --service WHEN           wake-line service published early (before the driver\n"
+           "                           loads), late (after the start) or absent (default early)\n"
+           "  --help                   print this text\n"
+           "\n"
+           "Scenarios:\n";
+    for (auto& s : Scenarios()) {
+        out << "  " << s.name << "  " << s.description << "\n";
+    }
+    out << "\nExit status: 0 success, 1 the scenario failed or left the books unbalanced,\n"
+           "2 bad command line.\n";
+}
+
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
+                                            std::ostream& errors) {
+    CommandLine line;
+    auto bad = [&](const std::string& what, const std::string& value) {
+        errors << "pelvane-sim: bad " << what << " \"" << value << "\"\n";
+        return std::nullopt;
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        bool hasValue = i + 1 < args.size();
+        const std::string value = hasValue ? args[i + 1] : std::string();
+        if (arg == "--help" || arg == "-h") {
+            line.help = true;
+            continue;
+        } else if (arg == "--json") {
+            line.json = true;
+            continue;
+        } else if (arg == "--no-sosi") {
+            line.world.sosi = false;
+            continue;
+        } else if (arg == "--no-gpio") {
+            line.world.gpio = false;
+            continue;
+        }
+        if (!hasValue) {
+            errors << "pelvane-sim: unknown or incomplete option \"" << arg << "\"\n";
+            Usage(errors);
+            return std::nullopt;
+        }
+        ++i;
+        if (arg == "--scenario") {
+            if (!KnownScenario(value)) {
+                errors << "pelvane-sim: unknown scenario \"" << value << "\"\n";
+                return std::nullopt;
+            }
+            line.scenario = value;
+        } else if (arg == "--instance") {
+            if (!ParseInstances(value, line.instances)) {
+                errors << "pelvane-sim: unknown instance \"" << value << "\"\n";
+                return std::nullopt;
+            }
+        } else if (arg == "--counter-frequency") {
+            unsigned long long hz = 0;
+            if (!ParseUnsigned(value, 10, 1000000000000ull, hz) || hz == 0) {
+                return bad("counter frequency", value);
+            }
+            line.counterFrequency = static_cast<long long>(hz);
+        } else if (arg == "--svg") {
+            line.svg = value;
+        } else if (arg == "--ss-phy-ready-after") {
+            if (!ParseReadyAfter(value, line.world.ssPhyReadyAfter)) {
+                return bad("--ss-phy-ready-after (a read number from 1, or never)", value);
+            }
+        } else if (arg == "--acpi") {
+            AcpiSetting setting;
+            if (!ParseAcpi(value, setting)) {
+                return bad("--acpi (GEN1|MPRD|MPDP|CCVL=byte, int:N or missing)", value);
+            }
+            line.world.acpi.push_back(setting);
+        } else if (arg == "--override") {
+            PhyOverride o;
+            if (!ParseOverride(value, o)) {
+                return bad("--override (KIND:ADDRESS:VALUE in hexadecimal)", value);
+            }
+            line.world.overrides.push_back(o);
+        } else if (arg == "--soc-version") {
+            std::uint32_t version = 0;
+            if (!ParseHex32(value, version)) {
+                return bad("--soc-version (hexadecimal)", value);
+            }
+            line.world.socVersion = version;
+        } else if (arg == "--service") {
+            if (!ParseService(value, line.world.service)) {
+                return bad("--service (early, late or absent)", value);
+            }
+        } else {
+            errors << "pelvane-sim: unknown option \"" << arg << "\"\n";
+            Usage(errors);
+            return std::nullopt;
+        }
+    }
+    return line;
+}
+
+} // namespace pelvane

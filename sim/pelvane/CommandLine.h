@@ -1,0 +1,28 @@
+#pragma once
+// pelvane-sim's command line: the scenario, the instances, the output and the world's settings.
+#include "World.h"
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace pelvane {
+
+struct CommandLine {
+    std::string scenario = "start";
+    std::vector<int> instances = {soc::kPrimary, soc::kSecondary, soc::kMultiport};
+    bool json = false;
+    bool help = false;
+    long long counterFrequency = 0; // 0: the SoC's default
+    std::string svg;                // the timeline picture's file, "" for none
+    WorldOptions world;
+};
+
+void Usage(std::ostream& out);
+
+// The command line read, or nothing after a message on `errors` (exit status 2).
+std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
+                                            std::ostream& errors);
+
+} // namespace pelvane

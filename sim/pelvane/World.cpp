@@ -1,0 +1,79 @@
+// The platform around the controllers, set up for a scenario.
+#include "World.h"
+
+#include "Firmware.h"
+
+namespace pelvane {
+
+World::World(soc::Soc& soc, kmdf::Machine& machine, WorldOptions options)
+    : soc_(soc), machine_(machine), options_(std::move(options)) {}
+
+World::~World() = default;
+
+void World::Install() {
+    std::vector<acpi::Argument> packages;
+    for (const PhyOverride& o : options_.overrides) {
+        packages.push_back(acpi::Override(o.kind, o.address, o.value));
+    }
+    for (int instance = 0; instance < kInstances; ++instance) {
+        firmware_[instance] = DefaultFirmware(soc_);
+        firmware_[instance]->SetPackages("PHYC", packages);
+        for (const AcpiSetting& s : options_.acpi) {
+            if (s.kind == AcpiSetting::Kind::Missing) {
+                firmware_[instance]->RemoveObject(s.name);
+            } else if (s.kind == AcpiSetting::Kind::Integer) {
+                firmware_[instance]->SetFlagInteger(s.name, s.value);
+            } else {
+                firmware_[instance]->SetFlag(s.name, static_cast<std::uint8_t>(s.value));
+            }
+        }
+        gpio_[instance] = std::make_shared<gpio::GpioModel>(soc_);
+        std::uint64_t id = GpioConnectionId(instance);
+        machine_.AddNamedDevice(gpio::ResourceHubPath(static_cast<std::uint32_t>(id),
+                                                      static_cast<std::uint32_t>(id >> 32)),
+                                gpio_[instance]);
+    }
+    SocInformation info;
+    info.named = options_.sosi;
+    if (options_.socVersion) {
+        info.version = *options_.socVersion;
+    }
+    InstallSocInformation(machine_, soc_, info);
+    for (int phy = 0; phy < 4; ++phy) {
+        soc_.SsPhyReadyAfter(phy, options_.ssPhyReadyAfter < 0 ? -1 : options_.ssPhyReadyAfter - 1);
+    }
+    service_ = wakeline::WakeLineService::Create(soc_);
+    if (options_.service == ServiceArrival::Early) {
+        Publish();
+    }
+}
+
+void World::AfterStart() {
+    if (options_.service == ServiceArrival::Late) {
+        Publish();
+    }
+}
+
+void World::Publish() {
+    if (!published_) {
+        service_->Publish(machine_);
+        published_ = true;
+    }
+}
+
+void World::Withdraw() {
+    if (published_) {
+        service_->Withdraw(machine_);
+        published_ = false;
+    }
+}
+
+kmdf::DeviceSpec World::Device(int instance) const {
+    ResourceOptions resources;
+    resources.gpioConnections = options_.gpio ? 1 : 0;
+    kmdf::DeviceSpec spec = ControllerDevice(instance, resources);
+    spec.lowerDevice = firmware_[instance];
+    return spec;
+}
+
+} // namespace pelvane

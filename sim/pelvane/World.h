@@ -1,0 +1,86 @@
+#pragma once
+// The platform around the controllers as a scenario sets it up: each instance's ACPI firmware
+// with the settings asked for, a GPIO controller at each instance's resource hub path, the
+// firmware's SoC information, the SS PHYs' readiness and the wake-line service, published
+// before the driver loads, after the controllers have started, or not at all.
+#include "Platform.h"
+#include "SocInformation.h"
+
+#include <acpi/AcpiModel.h>
+#include <gpio/GpioModel.h>
+#include <kmdf/Machine.h>
+#include <soc/Soc.h>
+#include "WakeLineService.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelvane {
+
+// One of the switches "GEN1", "MPRD", "MPDP", "CCVL" as the firmware answers it.
+struct AcpiSetting {
+    enum class Kind { Byte, Integer, Missing };
+    std::string name;
+    Kind kind = Kind::Byte;
+    std::uint32_t value = 0;
+};
+
+// One "PHYC" package: {kind, physical address, value}.
+struct PhyOverride {
+    std::uint32_t kind = 0;
+    std::uint32_t address = 0;
+    std::uint32_t value = 0;
+};
+
+inline constexpr int kInstances = 3;
+
+enum class ServiceArrival { Early, Late, Absent };
+
+struct WorldOptions {
+    int ssPhyReadyAfter = 1;            // the status read that reports ready; -1 never
+    std::vector<AcpiSetting> acpi;      // applied in order over the default firmware
+    std::vector<PhyOverride> overrides; // "PHYC" in this order
+    std::optional<std::uint32_t> socVersion;
+    bool sosi = true; // the DSDT names the SoC information record
+    bool gpio = true; // the resource lists carry the GPIO connection
+    ServiceArrival service = ServiceArrival::Early;
+};
+
+class World {
+  public:
+    World(soc::Soc& soc, kmdf::Machine& machine, WorldOptions options = {});
+    ~World();
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    // Everything that is in place before the driver loads.
+    void Install();
+    // What arrives once the controllers have started: the late wake-line service.
+    void AfterStart();
+    // The service goes away again (call after the driver unloaded).
+    void Withdraw();
+
+    // An instance's device with its resource lists and its own firmware below it.
+    kmdf::DeviceSpec Device(int instance) const;
+
+    acpi::AcpiModel& Firmware(int instance) const { return *firmware_[instance]; }
+    gpio::GpioModel& Gpio(int instance) const { return *gpio_[instance]; }
+    wakeline::WakeLineService& Service() const { return *service_; }
+    const WorldOptions& Options() const { return options_; }
+
+  private:
+    void Publish();
+
+    soc::Soc& soc_;
+    kmdf::Machine& machine_;
+    WorldOptions options_;
+    std::shared_ptr<acpi::AcpiModel> firmware_[kInstances];
+    std::shared_ptr<gpio::GpioModel> gpio_[kInstances];
+    std::shared_ptr<wakeline::WakeLineService> service_;
+    bool published_ = false;
+};
+
+} // namespace pelvane
