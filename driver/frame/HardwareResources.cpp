@@ -225,6 +225,7 @@ _Use_decl_annotations_ NTSTATUS EvtDeviceReleaseHardware(WDFDEVICE Device,
     extension->Gen1 = 0;
     extension->Mprd = 0;
     extension->Mpdp = 0;
-    TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_HARDWARE, "released");
+    TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_HARDWARE, "exit, released, status 0x%08X",
+                STATUS_SUCCESS);
     return STATUS_SUCCESS;
 }

@@ -119,7 +119,8 @@ void Usage(std::ostream& out) {
            "                   [--json] [--svg FILE] [--counter-frequency HZ]\n"
            "                   [--ss-phy-ready-after N|never] [--acpi NAME=VALUE]...\n"
            "                   [--override KIND:ADDRESS:VALUE]... [--soc-version HEX]\n"
-           "                   [--no-sosi] [--no-gpio] [--service early|late|absent] [--help]\n"
+           "                   [--no-sosi] [--no-gpio] [--service early|late|absent]\n"
+           "                   [--provider on|off] [--cycles N] [--help]\n"
            "\n"
            "Loads the Pelvane driver into the KMDF stand-in on the simulated SoC, runs a\n"
            "scenario and prints every register access, delay, request, diagnostic and event\n"
@@ -143,6 +144,9 @@ void Usage(std::ostream& out) {
            "  --no-gpio                resource lists without the GPIO connection\n"
            "  --service WHEN           wake-line service published early (before the driver\n"
            "                           loads), late (after the start) or absent (default early)\n"
+           "  --provider on|off        a trace consumer enables the driver's event provider\n"
+           "                           (default on)\n"
+           "  --cycles N               rounds of the cycle scenario (default 1)\n"
            "  --help                   print this text\n"
            "\n"
            "Scenarios:\n";
@@ -224,6 +228,17 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return bad("--soc-version (hexadecimal)", value);
             }
             line.world.socVersion = version;
+        } else if (arg == "--provider") {
+            if (value != "on" && value != "off") {
+                return bad("--provider (on or off)", value);
+            }
+            line.world.provider = value == "on";
+        } else if (arg == "--cycles") {
+            unsigned long long cycles = 0;
+            if (!ParseUnsigned(value, 10, 1000000, cycles) || cycles == 0) {
+                return bad("cycle count", value);
+            }
+            line.world.cycles = static_cast<int>(cycles);
         } else if (arg == "--service") {
             if (!ParseService(value, line.world.service)) {
                 return bad("--service (early, late or absent)", value);
@@ -233,6 +248,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             Usage(errors);
             return std::nullopt;
         }
+    }
+    if (line.scenario == "late-service") {
+        // The service is not there when the controllers start; the scenario brings it.
+        line.world.service = ServiceArrival::Absent;
     }
     return line;
 }

@@ -58,10 +58,76 @@ void ForEachInstance(const std::vector<int>& instances, const std::function<void
     }
 }
 
+// One phase of a scenario: a power transition of every instance that runs (on a thread each),
+// or something that happens in the world meanwhile (on the calling thread).
+struct Phase {
+    const char* name;
+    std::function<NTSTATUS(kmdf::Machine&, kmdf::DeviceId)> transition;
+    std::function<void()> world;
+};
+
+Phase Transition(const char* name, std::function<NTSTATUS(kmdf::Machine&, kmdf::DeviceId)> step) {
+    return Phase{name, std::move(step), nullptr};
+}
+
+// Sleep and wake: D0 exit to D3 with a sleep action, then D0 entry.
+void SleepWake(std::vector<Phase>& phases) {
+    phases.push_back(Transition("D0 exit to D3 (sleep)", [](kmdf::Machine& m, kmdf::DeviceId id) {
+        return m.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep);
+    }));
+    phases.push_back(Transition("D0 entry from sleep", [](kmdf::Machine& m, kmdf::DeviceId id) {
+        return m.EnterD0(id, PowerActionSleep);
+    }));
+}
+
+// Hibernation: D0 exit to D3 with the hibernate action, then D0 entry resuming from it.
+void Hibernate(std::vector<Phase>& phases) {
+    phases.push_back(
+        Transition("D0 exit to D3 (hibernate)", [](kmdf::Machine& m, kmdf::DeviceId id) {
+            return m.ExitD0(id, WdfPowerDeviceD3, PowerActionHibernate);
+        }));
+    phases.push_back(
+        Transition("D0 entry from hibernation", [](kmdf::Machine& m, kmdf::DeviceId id) {
+            return m.EnterD0(id, PowerActionHibernate);
+        }));
+}
+
+// Stop (D0 exit to D3Final, release hardware) and start again.
+void StopRestart(std::vector<Phase>& phases) {
+    phases.push_back(
+        Transition("stop", [](kmdf::Machine& m, kmdf::DeviceId id) { return m.StopDevice(id); }));
+    phases.push_back(Transition(
+        "restart", [](kmdf::Machine& m, kmdf::DeviceId id) { return m.StartDevice(id); }));
+}
+
+std::vector<Phase> PhasesOf(const std::string& name, World& world) {
+    std::vector<Phase> phases;
+    if (name == "sleep-wake") {
+        SleepWake(phases);
+    } else if (name == "hibernate") {
+        Hibernate(phases);
+    } else if (name == "stop-restart") {
+        StopRestart(phases);
+    } else if (name == "late-service") {
+        SleepWake(phases);
+        phases.push_back(
+            Phase{"wake-line service arrives", nullptr, [&world] { world.Publish(); }});
+        SleepWake(phases);
+    } else if (name == "cycle") {
+        for (int i = 0; i < world.Options().cycles; ++i) {
+            SleepWake(phases);
+            Hibernate(phases);
+            StopRestart(phases);
+        }
+    }
+    return phases;
+}
+
 // The driver is loaded; each instance is added and started (prepare hardware, then D0
-// entry), then stopped (D0 exit, release hardware) and removed; the driver is unloaded.
-bool Start(const std::vector<int>& instances, World& world, kmdf::Machine& machine,
-           std::ostream& errors) {
+// entry), taken through the scenario's phases, then stopped (D0 exit to D3Final, release
+// hardware) and removed; the driver is unloaded. Instances run at once, a thread each.
+bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, World& world,
+         kmdf::Machine& machine, std::ostream& errors) {
     NTSTATUS status = machine.LoadDriver(DriverEntry);
     if (!NT_SUCCESS(status)) {
         errors << "pelvane-sim: driver entry failed, status " << Status(status) << "\n";
@@ -69,20 +135,21 @@ bool Start(const std::vector<int>& instances, World& world, kmdf::Machine& machi
     }
     std::mutex lock;
     bool ok = true;
+    std::map<int, kmdf::DeviceId> ids;
+    std::map<int, bool> added;
+    std::map<int, bool> running;
+    for (int instance : instances) {
+        ids[instance] = 0;
+        added[instance] = false;
+        running[instance] = false;
+    }
     auto fail = [&](int instance, const char* step, NTSTATUS failed) {
         std::lock_guard<std::mutex> hold(lock);
         errors << "pelvane-sim: " << step << " for " << soc::InstanceName(instance)
                << " failed, status " << Status(failed) << "\n";
         ok = false;
+        running[instance] = false;
     };
-    std::map<int, kmdf::DeviceId> ids;
-    std::map<int, bool> added;
-    std::map<int, bool> started;
-    for (int instance : instances) {
-        ids[instance] = 0;
-        added[instance] = false;
-        started[instance] = false;
-    }
     ForEachInstance(instances, [&](int instance) {
         kmdf::DeviceId id = 0;
         NTSTATUS s = machine.AddDevice(world.Device(instance), &id);
@@ -90,32 +157,52 @@ bool Start(const std::vector<int>& instances, World& world, kmdf::Machine& machi
             fail(instance, "device add", s);
             return;
         }
-        s = machine.StartDevice(id);
-        std::lock_guard<std::mutex> hold(lock);
-        ids[instance] = id;
-        added[instance] = true;
-        started[instance] = NT_SUCCESS(s);
-        if (!NT_SUCCESS(s)) {
-            errors << "pelvane-sim: start for " << soc::InstanceName(instance) << " failed, status "
-                   << Status(s) << "\n";
-            ok = false;
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            ids[instance] = id;
+            added[instance] = true;
         }
+        s = machine.StartDevice(id);
+        if (!NT_SUCCESS(s)) {
+            fail(instance, "start", s);
+            return;
+        }
+        std::lock_guard<std::mutex> hold(lock);
+        running[instance] = true;
     });
     world.AfterStart();
+    for (const Phase& phase : phases) {
+        if (phase.world) {
+            phase.world();
+            continue;
+        }
+        ForEachInstance(instances, [&](int instance) {
+            kmdf::DeviceId id;
+            {
+                std::lock_guard<std::mutex> hold(lock);
+                if (!running[instance]) {
+                    return;
+                }
+                id = ids[instance];
+            }
+            NTSTATUS s = phase.transition(machine, id);
+            if (!NT_SUCCESS(s)) {
+                fail(instance, phase.name, s);
+            }
+        });
+    }
     ForEachInstance(instances, [&](int instance) {
         kmdf::DeviceId id;
-        bool running;
         bool present;
         {
             std::lock_guard<std::mutex> hold(lock);
             id = ids[instance];
             present = added[instance];
-            running = started[instance];
         }
         if (!present) {
             return;
         }
-        if (running) {
+        if (machine.DeviceStarted(id)) {
             NTSTATUS s = machine.StopDevice(id);
             if (!NT_SUCCESS(s)) {
                 fail(instance, "stop", s);
@@ -133,6 +220,15 @@ const std::vector<ScenarioInfo>& Scenarios() {
     static const std::vector<ScenarioInfo> scenarios = {
         {"start", "load the driver, add and start each instance (prepare hardware, D0 entry),\n"
                   "           stop and remove it, unload; instances run at once on threads"},
+        {"sleep-wake", "start, D0 exit to D3 with a sleep action, D0 entry, stop"},
+        {"d3final", "start, then D0 exit to D3Final and release hardware (a removal)"},
+        {"hibernate", "start, D0 exit to D3 with the hibernate action, D0 entry resuming\n"
+                      "           from hibernation, stop"},
+        {"stop-restart", "start, stop (D3Final, release hardware), start again, stop"},
+        {"late-service", "start without the wake-line service, sleep and wake, the service\n"
+                         "           arrives, sleep and wake again, stop"},
+        {"cycle", "start, then --cycles rounds of sleep and wake, hibernate and resume,\n"
+                  "           stop and restart; stop"},
         {"load-add-unload", "load the driver, add a filter device per instance, unload"},
     };
     return scenarios;
@@ -163,8 +259,8 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, Wor
     bool ok = false;
     if (name == "load-add-unload") {
         ok = LoadAddUnload(instances, world, machine, errors);
-    } else if (name == "start") {
-        ok = Start(instances, world, machine, errors);
+    } else {
+        ok = Run(instances, PhasesOf(name, world), world, machine, errors);
     }
     world.Withdraw();
     kmdf::Books books = machine.GetBooks();

@@ -1,6 +1,8 @@
 // The platform around the controllers, set up for a scenario.
 #include "World.h"
 
+#include "frame/EventProvider.h"
+
 #include "Firmware.h"
 
 namespace pelvane {
@@ -41,6 +43,10 @@ void World::Install() {
     InstallSocInformation(machine_, soc_, info);
     for (int phy = 0; phy < 4; ++phy) {
         soc_.SsPhyReadyAfter(phy, options_.ssPhyReadyAfter < 0 ? -1 : options_.ssPhyReadyAfter - 1);
+    }
+    if (options_.provider) {
+        // Level 4 (information) and every keyword: all the power events.
+        machine_.EnableProvider(PELVANE_PROVIDER_GUID, 4, 0);
     }
     service_ = wakeline::WakeLineService::Create(soc_);
     if (options_.service == ServiceArrival::Early) {

@@ -47,6 +47,8 @@ struct WorldOptions {
     bool sosi = true; // the DSDT names the SoC information record
     bool gpio = true; // the resource lists carry the GPIO connection
     ServiceArrival service = ServiceArrival::Early;
+    bool provider = true; // a trace consumer enables the driver's event provider
+    int cycles = 1;       // rounds of the cycle scenario
 };
 
 class World {
@@ -71,9 +73,10 @@ class World {
     wakeline::WakeLineService& Service() const { return *service_; }
     const WorldOptions& Options() const { return options_; }
 
-  private:
+    // The wake-line service's device arrives now (once).
     void Publish();
 
+  private:
     soc::Soc& soc_;
     kmdf::Machine& machine_;
     WorldOptions options_;
