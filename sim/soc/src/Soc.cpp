@@ -174,7 +174,16 @@ void Soc::WriteLocked(const Location& at, std::uint32_t value) {
 void Soc::Append(TraceRecord r) {
     r.actor = VirtualClock::Actor();
     r.thread = ThreadTag();
+    if (traceLimit_ != 0 && trace_.size() >= 2 * traceLimit_) {
+        // Drop the older half at once, so that a long run costs no copy per record.
+        trace_.erase(trace_.begin(), trace_.end() - static_cast<std::ptrdiff_t>(traceLimit_));
+    }
     trace_.push_back(std::move(r));
+}
+
+void Soc::LimitTrace(std::size_t records) {
+    std::lock_guard guard(lock_);
+    traceLimit_ = records;
 }
 
 std::uint32_t Soc::Read32(std::uint64_t physical) {

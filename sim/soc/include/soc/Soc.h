@@ -87,6 +87,8 @@ class Soc : public kmdf::Hardware {
     VirtualClock& Clock() { return clock_; }
     std::vector<TraceRecord> Records() const;
     void ClearTrace();
+    // Long runs (soaks) keep only the last `records` records; 0 (default) keeps all.
+    void LimitTrace(std::size_t records);
     void PrintText(std::ostream& out) const;
     void PrintJson(std::ostream& out) const;
     std::uint64_t Writes(BlockKind block, int instance, std::uint32_t offset) const;
@@ -131,6 +133,7 @@ class Soc : public kmdf::Hardware {
     std::vector<Memory> memory_;
     std::set<std::uint64_t> failingMappings_;
     std::vector<TraceRecord> trace_;
+    std::size_t traceLimit_ = 0;
 };
 
 } // namespace soc

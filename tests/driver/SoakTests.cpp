@@ -1,0 +1,32 @@
+// A long run: start, then a thousand rounds of sleep and wake, hibernate and resume, stop and
+// restart, on the three instances at once. Nothing may be left behind at the end.
+#include "Scenario.h"
+#include "World.h"
+
+#include <evntrace.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+TEST(Soak, AThousandPowerCyclesOnEveryInstanceLeaveTheBooksAtZero) {
+    soc::Soc soc;
+    soc.LimitTrace(20000);
+    std::ostringstream errors;
+    bool ok;
+    {
+        kmdf::Machine machine(soc);
+        pelvane::WorldOptions options;
+        options.cycles = 1000;
+        pelvane::World world(soc, machine, options);
+        // RunScenario fails when a step fails or when the books are not zero after unload.
+        ok = pelvane::RunScenario("cycle", {0, 1, 2}, world, machine, errors);
+        EXPECT_TRUE(machine.GetBooks().AllZero()) << machine.GetBooks().Describe();
+        EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 0u);
+    }
+    EXPECT_TRUE(ok) << errors.str();
+    EXPECT_EQ(errors.str(), "");
+}
+
+} // namespace
