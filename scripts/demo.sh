@@ -2,7 +2,9 @@
 # The main job on the simulated platform: builds the host tools, starts mcu-sim (the platform's
 # MCU driver with a provisioned Bluetooth and keyboard MCU) in a throw-away host root, runs the
 # four command words of ostrel against it, showing each console output and exit code, shows the
-# records the run appended to the log file and stops mcu-sim again.
+# records the run appended to the log file and stops mcu-sim again. Then it runs the Pelvane
+# driver on the simulated SoC: start, sleep and wake, and hibernation of every instance at once,
+# with the summary of each, and draws a full power cycle as a timeline picture.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,7 +12,7 @@ bash scripts/deps.sh
 
 build=build/dev
 cmake --preset dev >/dev/null
-cmake --build "$build" --target mcu-sim ostrel
+cmake --build "$build" --target mcu-sim ostrel pelvane-sim
 
 WINHOST_ROOT=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-demo-XXXXXX")
 export WINHOST_ROOT
@@ -44,3 +46,22 @@ done
 
 echo "== records appended to C:\\ProgramData\\MCUInterfaceRecords.log"
 cat "$WINHOST_ROOT/drive_c/ProgramData/MCUInterfaceRecords.log"
+
+# Pelvane: each scenario's full trace goes to a file beside the picture; the console shows the
+# summary per instance.
+out=build/pelvane-sim
+mkdir -p "$out"
+for scenario in start sleep-wake hibernate; do
+    echo "== pelvane-sim --scenario $scenario --instance all (trace in $out/$scenario.txt)"
+    status=0
+    "$build/sim/pelvane/pelvane-sim" --scenario "$scenario" --instance all >"$out/$scenario.txt" ||
+        status=$?
+    sed -n '/^summary$/,$p' "$out/$scenario.txt"
+    echo "== exit code $status"
+done
+echo "== pelvane-sim --scenario cycle --instance all --svg $out/cycle.svg"
+status=0
+"$build/sim/pelvane/pelvane-sim" --scenario cycle --instance all --svg "$out/cycle.svg" \
+    >"$out/cycle.txt" || status=$?
+tail -n 1 "$out/cycle.txt"
+echo "== exit code $status; the timeline picture is $out/cycle.svg"

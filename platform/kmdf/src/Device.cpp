@@ -41,7 +41,11 @@ NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit, PWDF_OBJECT_ATTRIBUTES Dev
     d->instance = init->node->spec.instance;
     d->callbacks = init->callbacks;
     d->filter = init->filter;
-    d->wdm.Name = std::wstring(L"\\Device\\Filter") + std::to_wstring(s.nextDevice);
+    {
+        // Devices of different instances are added from different threads.
+        std::lock_guard guard(s.lock);
+        d->wdm.Name = std::wstring(L"\\Device\\Filter") + std::to_wstring(s.nextDevice);
+    }
     Attach(d, DeviceAttributes, s.driver, "WdfDeviceCreate");
 
     auto* target = new IoTargetImpl;
