@@ -157,6 +157,26 @@ TEST_F(PowerTransitions, MultiportHibernationClosesTheGpioTargetAndResumeOpensAN
     EXPECT_NE(c->GpioTarget, nullptr) << "kept when the system only sleeps";
 }
 
+TEST_F(PowerTransitions, MprdDrivesTheGpioLineHighAtTheBringUpBetweenItsTwoReads) {
+    firmware->SetFlag("MPRD", 1);
+    firmware->SetFlag("MPDP", 1);
+    soc.ClearTrace();
+    kmdf::DeviceId id = Start(soc::kMultiport);
+    EXPECT_EQ(GpioLevels(), (std::vector<int>{1}));
+    EXPECT_EQ(line->Level(), 1);
+    // MPRD, then the line, then MPDP.
+    std::vector<std::string> order;
+    for (auto& r : soc.Records()) {
+        if (r.op == soc::Op::Request &&
+            (r.method == "MPRD" || r.method == "MPDP" || r.target == "gpio")) {
+            order.push_back(r.target == "gpio" ? "gpio" : r.method);
+        }
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"MPRD", "gpio", "MPDP"}));
+    EXPECT_EQ(Context(id)->Mprd, 1);
+    EXPECT_EQ(Context(id)->Mpdp, 1);
+}
+
 TEST_F(PowerTransitions, HibernationResumeKeepsATargetThatIsStillOpen) {
     kmdf::DeviceId id = Start(soc::kMultiport);
     PFILTER_EXTENSION c = Context(id);
