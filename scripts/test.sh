@@ -15,6 +15,9 @@ cmake --preset dev >/dev/null
 cmake --build --preset dev
 ctest --preset dev
 
+stage "clang static analyzer over the driver and the tool"
+bash scripts/static-analysis.sh
+
 stage "pelvane-sim: default scenario on every controller instance"
 build/dev/sim/pelvane/pelvane-sim --instance all | tail -n 3
 records=$(build/dev/sim/pelvane/pelvane-sim --instance all --json | wc -l)

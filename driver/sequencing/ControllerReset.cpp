@@ -115,8 +115,8 @@ NTSTATUS ResetAndInitController(PFILTER_EXTENSION Context) {
     if (!NT_SUCCESS(status)) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_HARDWARE,
                     "instance %d: SS PHYs, status 0x%08X; USB 2.0 only", Context->Instance, status);
+        // A failed super-speed PHY does not fail the bring-up.
         Context->SsPhyFailed = 1;
-        status = STATUS_SUCCESS;
     }
 
     if (WPP_LEVEL_ENABLED(TRACE_HARDWARE)) {

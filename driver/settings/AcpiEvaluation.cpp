@@ -39,8 +39,9 @@ _Use_decl_annotations_ NTSTATUS EvaluateAcpiObject(WDFDEVICE Device, PVOID Input
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_ACPI, "evaluation failed, status 0x%08X", status);
         return status;
     }
-    if (returned > OutputSize) {
-        returned = OutputSize;
+    // Only what fits the output counts; without an output nothing was returned.
+    if (returned > OutputSize || Output == NULL) {
+        returned = Output == NULL ? 0 : OutputSize;
     }
     if (returned < sizeof(ULONG) ||
         AcpiReadUlong(static_cast<const UCHAR*>(Output)) != ACPI_EVAL_OUTPUT_BUFFER_SIGNATURE) {
