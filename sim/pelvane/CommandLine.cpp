@@ -99,6 +99,28 @@ bool ParseReadyAfter(const std::string& text, int& readyAfter) {
     return true;
 }
 
+// Milliseconds as a decimal with up to six places ("15.625", "1", "0.5"), more than zero and
+// at most a second, converted to nanoseconds without rounding.
+bool ParseMilliseconds(const std::string& text, std::uint64_t& ns) {
+    auto point = text.find('.');
+    std::string whole = text.substr(0, point);
+    std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+    if (fraction.size() > 6 || (point != std::string::npos && fraction.empty())) {
+        return false;
+    }
+    unsigned long long ms = 0;
+    unsigned long long part = 0;
+    if (!ParseUnsigned(whole, 10, 1000, ms) ||
+        (!fraction.empty() && !ParseUnsigned(fraction, 10, 999999, part))) {
+        return false;
+    }
+    for (std::size_t digits = fraction.size(); digits < 6; ++digits) {
+        part *= 10;
+    }
+    ns = ms * 1000000ull + part;
+    return ns > 0 && ns <= 1000000000ull;
+}
+
 bool ParseService(const std::string& text, ServiceArrival& service) {
     if (text == "early") {
         service = ServiceArrival::Early;
@@ -120,11 +142,13 @@ void Usage(std::ostream& out) {
            "                   [--ss-phy-ready-after N|never] [--acpi NAME=VALUE]...\n"
            "                   [--override KIND:ADDRESS:VALUE]... [--soc-version HEX]\n"
            "                   [--no-sosi] [--no-gpio] [--service early|late|absent]\n"
-           "                   [--provider on|off] [--cycles N] [--help]\n"
+           "                   [--provider on|off] [--cycles N] [--timer-resolution MS]\n"
+           "                   [--help]\n"
            "\n"
            "Loads the Pelvane driver into the KMDF stand-in on the simulated SoC, runs a\n"
            "scenario and prints every register access, delay, request, diagnostic and event\n"
-           "with its virtual time, then a summary per instance.\n"
+           "with its virtual time, then a summary per instance and the durations of each\n"
+           "transition with sleeps ending on the system clock tick at 15.625, 1 and 0.5 ms.\n"
            "\n"
            "  --scenario NAME          scenario to run (default start)\n"
            "  --instance WHICH         controller instance, or all of them at once (default all)\n"
@@ -147,6 +171,9 @@ void Usage(std::ostream& out) {
            "  --provider on|off        a trace consumer enables the driver's event provider\n"
            "                           (default on)\n"
            "  --cycles N               rounds of the cycle scenario (default 1)\n"
+           "  --timer-resolution MS    sleeps end on the first system clock tick at or after\n"
+           "                           their due time, ticks MS milliseconds apart (15.625,\n"
+           "                           1, 0.5); busy-waits stay exact (default: exact sleeps)\n"
            "  --help                   print this text\n"
            "\n"
            "Scenarios:\n";
@@ -239,6 +266,10 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return bad("cycle count", value);
             }
             line.world.cycles = static_cast<int>(cycles);
+        } else if (arg == "--timer-resolution") {
+            if (!ParseMilliseconds(value, line.timerResolutionNs)) {
+                return bad("--timer-resolution (milliseconds, such as 15.625, 1 or 0.5)", value);
+            }
         } else if (arg == "--service") {
             if (!ParseService(value, line.world.service)) {
                 return bad("--service (early, late or absent)", value);

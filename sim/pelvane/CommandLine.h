@@ -2,6 +2,7 @@
 // pelvane-sim's command line: the scenario, the instances, the output and the world's settings.
 #include "World.h"
 
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -14,8 +15,9 @@ struct CommandLine {
     std::vector<int> instances = {soc::kPrimary, soc::kSecondary, soc::kMultiport};
     bool json = false;
     bool help = false;
-    long long counterFrequency = 0; // 0: the SoC's default
-    std::string svg;                // the timeline picture's file, "" for none
+    long long counterFrequency = 0;      // 0: the SoC's default
+    std::string svg;                     // the timeline picture's file, "" for none
+    std::uint64_t timerResolutionNs = 0; // sleeps end on a tick of this period; 0: exact
     WorldOptions world;
 };
 

@@ -5,6 +5,7 @@
 #include "Report.h"
 #include "Scenario.h"
 #include "Timeline.h"
+#include "TimerEstimates.h"
 
 #include <fstream>
 #include <iostream>
@@ -37,6 +38,22 @@ bool WriteSvg(const std::string& path, const std::vector<soc::TraceRecord>& reco
     return true;
 }
 
+// The transition times with each Windows timer model: this run's for its own model, a run of
+// the same scenario in a world of its own for each other one.
+void PrintEstimates(const pelvane::CommandLine& line, const pelvane::TransitionTimes& measured,
+                    std::ostream& out) {
+    const auto& models = pelvane::WindowsTimerModels();
+    pelvane::ScenarioSetup setup{line.scenario, line.instances, line.world, line.counterFrequency};
+    std::vector<pelvane::TransitionTimes> perModel;
+    for (const pelvane::TimerModel& model : models) {
+        perModel.push_back(model.resolutionNs == line.timerResolutionNs
+                               ? measured
+                               : pelvane::MeasureTransitions(setup, model.resolutionNs));
+    }
+    out << "\ntransition times in ms, sleeps exact and ending on a system clock tick of\n";
+    pelvane::PrintTimerEstimates(models, perModel, out);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -54,12 +71,15 @@ int main(int argc, char** argv) {
     if (line->counterFrequency > 0) {
         soc.Clock().SetFrequency(line->counterFrequency);
     }
+    soc.Clock().SetTimerResolution(line->timerResolutionNs);
+    pelvane::TransitionTimes times;
     bool ok;
     std::string books;
     {
         kmdf::Machine machine(soc);
         pelvane::World world(soc, machine, line->world);
-        ok = pelvane::RunScenario(line->scenario, line->instances, world, machine, std::cerr);
+        ok = pelvane::RunScenario(line->scenario, line->instances, world, machine, std::cerr,
+                                  &times);
         kmdf::Books left = machine.GetBooks();
         books = left.AllZero() ? "balanced" : "NOT balanced: " + left.Describe();
     }
@@ -78,6 +98,7 @@ int main(int argc, char** argv) {
         pelvane::PrintReadableTrace(records, names, std::cout);
         std::cout << "\nsummary\n";
         pelvane::PrintSummary(records, names, line->instances, std::cout);
+        PrintEstimates(*line, times, std::cout);
         std::cout << "books " << books << "\n";
         std::cout << "scenario " << line->scenario << " on";
         for (int instance : line->instances) {

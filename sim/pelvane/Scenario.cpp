@@ -4,6 +4,7 @@
 #include "Platform.h"
 #include "frame/Driver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -127,7 +128,7 @@ std::vector<Phase> PhasesOf(const std::string& name, World& world) {
 // entry), taken through the scenario's phases, then stopped (D0 exit to D3Final, release
 // hardware) and removed; the driver is unloaded. Instances run at once, a thread each.
 bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, World& world,
-         kmdf::Machine& machine, std::ostream& errors) {
+         kmdf::Machine& machine, std::ostream& errors, TransitionTimes& times) {
     NTSTATUS status = machine.LoadDriver(DriverEntry);
     if (!NT_SUCCESS(status)) {
         errors << "pelvane-sim: driver entry failed, status " << Status(status) << "\n";
@@ -143,6 +144,13 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
         added[instance] = false;
         running[instance] = false;
     }
+    soc::VirtualClock& clock = world.Soc().Clock();
+    // Books the time the instance's clock moved since `before`.
+    auto book = [&](int instance, int order, const char* transition, std::uint64_t before) {
+        std::uint64_t ns = clock.NowNs(instance) - before;
+        std::lock_guard<std::mutex> hold(lock);
+        times.push_back({instance, order, transition, ns});
+    };
     auto fail = [&](int instance, const char* step, NTSTATUS failed) {
         std::lock_guard<std::mutex> hold(lock);
         errors << "pelvane-sim: " << step << " for " << soc::InstanceName(instance)
@@ -152,6 +160,7 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
     };
     ForEachInstance(instances, [&](int instance) {
         kmdf::DeviceId id = 0;
+        std::uint64_t before = clock.NowNs(instance);
         NTSTATUS s = machine.AddDevice(world.Device(instance), &id);
         if (!NT_SUCCESS(s)) {
             fail(instance, "device add", s);
@@ -163,6 +172,7 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
             added[instance] = true;
         }
         s = machine.StartDevice(id);
+        book(instance, 0, "start", before);
         if (!NT_SUCCESS(s)) {
             fail(instance, "start", s);
             return;
@@ -171,7 +181,9 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
         running[instance] = true;
     });
     world.AfterStart();
+    int order = 0;
     for (const Phase& phase : phases) {
+        ++order;
         if (phase.world) {
             phase.world();
             continue;
@@ -185,7 +197,9 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
                 }
                 id = ids[instance];
             }
+            std::uint64_t before = clock.NowNs(instance);
             NTSTATUS s = phase.transition(machine, id);
+            book(instance, order, phase.name, before);
             if (!NT_SUCCESS(s)) {
                 fail(instance, phase.name, s);
             }
@@ -203,7 +217,9 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
             return;
         }
         if (machine.DeviceStarted(id)) {
+            std::uint64_t before = clock.NowNs(instance);
             NTSTATUS s = machine.StopDevice(id);
+            book(instance, order + 1, "stop", before);
             if (!NT_SUCCESS(s)) {
                 fail(instance, "stop", s);
             }
@@ -250,7 +266,7 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, soc
 }
 
 bool RunScenario(const std::string& name, const std::vector<int>& instances, World& world,
-                 kmdf::Machine& machine, std::ostream& errors) {
+                 kmdf::Machine& machine, std::ostream& errors, TransitionTimes* times) {
     if (!KnownScenario(name)) {
         errors << "pelvane-sim: unknown scenario \"" << name << "\"\n";
         return false;
@@ -260,7 +276,15 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, Wor
     if (name == "load-add-unload") {
         ok = LoadAddUnload(instances, world, machine, errors);
     } else {
-        ok = Run(instances, PhasesOf(name, world), world, machine, errors);
+        TransitionTimes measured;
+        ok = Run(instances, PhasesOf(name, world), world, machine, errors, measured);
+        std::stable_sort(
+            measured.begin(), measured.end(), [](const TransitionTime& a, const TransitionTime& b) {
+                return a.instance != b.instance ? a.instance < b.instance : a.order < b.order;
+            });
+        if (times) {
+            *times = std::move(measured);
+        }
     }
     world.Withdraw();
     kmdf::Books books = machine.GetBooks();

@@ -5,6 +5,7 @@
 #include <kmdf/Machine.h>
 #include <soc/Soc.h>
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,11 +20,22 @@ struct ScenarioInfo {
 const std::vector<ScenarioInfo>& Scenarios();
 bool KnownScenario(const std::string& name);
 
+// How long one transition of one instance took on the instance's own clock: "start" (device
+// add, prepare hardware, D0 entry), each phase of the scenario by its name, "stop" at the end.
+struct TransitionTime {
+    int instance = -1;
+    int order = 0; // the transition's place in the scenario
+    std::string transition;
+    std::uint64_t ns = 0;
+};
+using TransitionTimes = std::vector<TransitionTime>;
+
 // Runs the scenario for the instances given in `world` (which it installs first), reporting
 // failures on `errors`. Returns true when every step succeeded and the machine's books are
 // balanced at the end. With more than one instance, `start` drives each on its own thread.
+// With `times`, it receives each instance's transitions in scenario order.
 bool RunScenario(const std::string& name, const std::vector<int>& instances, World& world,
-                 kmdf::Machine& machine, std::ostream& errors);
+                 kmdf::Machine& machine, std::ostream& errors, TransitionTimes* times = nullptr);
 // The same in a world with the default settings.
 bool RunScenario(const std::string& name, const std::vector<int>& instances, soc::Soc& soc,
                  kmdf::Machine& machine, std::ostream& errors);

@@ -72,6 +72,7 @@ class World {
     gpio::GpioModel& Gpio(int instance) const { return *gpio_[instance]; }
     wakeline::WakeLineService& Service() const { return *service_; }
     const WorldOptions& Options() const { return options_; }
+    soc::Soc& Soc() const { return soc_; }
 
     // The wake-line service's device arrives now (once).
     void Publish();

@@ -278,14 +278,18 @@ std::int64_t Soc::PerformanceFrequency() {
 
 void Soc::Sleep(std::int64_t interval100ns) {
     std::lock_guard guard(lock_);
+    // A relative interval is due that long from now, an absolute one at that time of the
+    // actor's clock; the clock's tick model says when the sleep ends. An absolute time that
+    // has passed ends the sleep at once.
+    std::uint64_t now = clock_.NowNs();
     std::uint64_t ns = 0;
     if (interval100ns < 0) {
-        ns = static_cast<std::uint64_t>(-interval100ns) * 100;
-    } else if (static_cast<std::uint64_t>(interval100ns) * 100 > clock_.NowNs()) {
-        ns = static_cast<std::uint64_t>(interval100ns) * 100 - clock_.NowNs();
+        ns = clock_.SleepEnd(now + static_cast<std::uint64_t>(-interval100ns) * 100) - now;
+    } else if (static_cast<std::uint64_t>(interval100ns) * 100 > now) {
+        ns = clock_.SleepEnd(static_cast<std::uint64_t>(interval100ns) * 100) - now;
     }
     TraceRecord r;
-    r.tNs = clock_.NowNs();
+    r.tNs = now;
     r.op = Op::Delay;
     r.delay = DelayKind::Sleep;
     r.interval = interval100ns;

@@ -32,6 +32,24 @@ void VirtualClock::Advance(int actor, std::uint64_t ns) {
     nowNs_[actor] += ns;
 }
 
+void VirtualClock::SetTimerResolution(std::uint64_t ns) {
+    std::lock_guard guard(lock_);
+    resolutionNs_ = ns;
+}
+
+std::uint64_t VirtualClock::TimerResolution() const {
+    std::lock_guard guard(lock_);
+    return resolutionNs_;
+}
+
+std::uint64_t VirtualClock::SleepEnd(std::uint64_t dueNs) const {
+    std::lock_guard guard(lock_);
+    if (resolutionNs_ == 0 || dueNs % resolutionNs_ == 0) {
+        return dueNs;
+    }
+    return (dueNs / resolutionNs_ + 1) * resolutionNs_;
+}
+
 std::int64_t VirtualClock::Frequency() const {
     std::lock_guard guard(lock_);
     return frequency_;
