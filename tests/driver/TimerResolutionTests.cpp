@@ -1,0 +1,121 @@
+// Sleeps with a timer resolution set: each ends on the first system clock tick at or after its
+// due time, on the sleeping actor's own clock; busy-waits keep their exact length.
+#include <gtest/gtest.h>
+#include <kmdf/Machine.h>
+#include <soc/Soc.h>
+
+#include "TimerEstimates.h"
+#include "sequencing/RegisterAccess.h"
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr std::uint64_t kMs = 1000000;
+constexpr std::uint64_t kUs = 1000;
+
+std::vector<std::uint64_t> SleepLengths(const soc::Soc& s, int actor) {
+    std::vector<std::uint64_t> lengths;
+    for (const auto& r : s.Records()) {
+        if (r.actor == actor && r.op == soc::Op::Delay && r.delay == soc::DelayKind::Sleep) {
+            lengths.push_back(r.lengthNs);
+        }
+    }
+    return lengths;
+}
+
+TEST(TimerResolution, SleepsEndOnTheFirstTickAtOrAfterTheirDueTimeAndBusyWaitsStayExact) {
+    soc::Soc s;
+    kmdf::Machine machine(s);
+    s.Clock().SetTimerResolution(1 * kMs);
+    s.SetActor(soc::kPrimary);
+    DelayMicroseconds(10); // due at 10 us: the tick at 1 ms
+    EXPECT_EQ(s.Clock().NowNs(), 1 * kMs);
+    DelayMilliseconds(1); // due exactly on the tick at 2 ms
+    EXPECT_EQ(s.Clock().NowNs(), 2 * kMs);
+    StallMicroseconds(10); // busy-wait: its own length, no tick
+    std::uint64_t afterStall = s.Clock().NowNs();
+    EXPECT_GE(afterStall, 2 * kMs + 10 * kUs);
+    EXPECT_LT(afterStall, 2 * kMs + 11 * kUs);
+    DelayMicroseconds(100); // due at 2.11 ms: the tick at 3 ms
+    EXPECT_EQ(s.Clock().NowNs(), 3 * kMs);
+    DelayMicroseconds(0); // due now, on a tick
+    EXPECT_EQ(s.Clock().NowNs(), 3 * kMs);
+    s.Sleep(35000); // absolute 3.5 ms: the tick at 4 ms
+    EXPECT_EQ(s.Clock().NowNs(), 4 * kMs);
+    s.Sleep(10000); // absolute 1 ms, passed: no wait
+    EXPECT_EQ(s.Clock().NowNs(), 4 * kMs);
+    s.SetActor(-1);
+
+    EXPECT_EQ(SleepLengths(s, soc::kPrimary),
+              (std::vector<std::uint64_t>{1 * kMs, 1 * kMs, 3 * kMs - afterStall, 0, 1 * kMs, 0}));
+    for (const auto& r : s.Records()) {
+        if (r.op == soc::Op::Delay && r.delay == soc::DelayKind::Sleep && r.interval < 0) {
+            EXPECT_EQ(r.tNs + r.lengthNs, (r.tNs + r.lengthNs) / kMs * kMs) << soc::FormatText(r);
+        }
+    }
+}
+
+// Instances on threads of their own: each sleep rounds up on the clock of its own instance.
+TEST(TimerResolution, EachInstanceSleepsToTheTicksOfItsOwnClock) {
+    soc::Soc s;
+    kmdf::Machine machine(s);
+    s.Clock().SetTimerResolution(15625 * kUs);
+    auto run = [&s](int instance, ULONG stallUs, ULONG sleepUs) {
+        s.SetActor(instance);
+        StallMicroseconds(stallUs);
+        DelayMicroseconds(sleepUs);
+        DelayMicroseconds(sleepUs);
+        s.SetActor(-1);
+    };
+    std::vector<std::thread> threads;
+    threads.emplace_back(run, soc::kPrimary, 0, 10);
+    threads.emplace_back(run, soc::kSecondary, 14000, 700); // due at 14.7 ms: the first tick
+    // Due at 31.625 ms: the third tick; the next is due exactly on the fourth.
+    threads.emplace_back(run, soc::kMultiport, 16000, 15625);
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(s.Clock().NowNs(soc::kPrimary), 2 * 15625 * kUs);
+    EXPECT_EQ(s.Clock().NowNs(soc::kSecondary), 2 * 15625 * kUs);
+    EXPECT_EQ(s.Clock().NowNs(soc::kMultiport), 4 * 15625 * kUs);
+    EXPECT_EQ(s.Clock().NowNs(-1), 0u);
+}
+
+// A sleep and wake of "Primary" alone, timed by hand from its waits. D0 exit to D3 with nothing
+// attached: the status polls find their bits clear at once; the SS PHY 0 event handling sleeps
+// 100 us after the status read and 100 us after the clear write. D0 entry: the shared PHY bit
+// is 1 from the start, so 1 ms low, then the same two 100 us sleeps of the event handling.
+// Every transition begins on a tick, as the one before ended in a sleep.
+TEST(TimerResolution, SleepAndWakeOfPrimaryCostsWhatItsSleepsRoundedToTheTickCost) {
+    pelvane::ScenarioSetup setup{"sleep-wake", {soc::kPrimary}, {}, 0};
+    struct Row {
+        const char* transition;
+        std::uint64_t exact, tick15625us, tick1ms, tick500us;
+    };
+    const Row rows[] = {
+        {"D0 exit to D3 (sleep)", 200 * kUs, 2 * 15625 * kUs, 2 * kMs, 2 * 500 * kUs},
+        {"D0 entry from sleep", 1200 * kUs, 3 * 15625 * kUs, 3 * kMs, (2 + 1 + 1) * 500 * kUs},
+    };
+    const auto& models = pelvane::WindowsTimerModels();
+    ASSERT_EQ(models.size(), 4u);
+    for (std::size_t m = 0; m < models.size(); ++m) {
+        SCOPED_TRACE(models[m].label);
+        pelvane::TransitionTimes times = pelvane::MeasureTransitions(setup, models[m].resolutionNs);
+        for (const Row& row : rows) {
+            const std::uint64_t expected[] = {row.exact, row.tick15625us, row.tick1ms,
+                                              row.tick500us};
+            bool found = false;
+            for (const auto& t : times) {
+                if (t.transition == row.transition) {
+                    found = true;
+                    EXPECT_EQ(t.ns, expected[m]) << row.transition;
+                }
+            }
+            EXPECT_TRUE(found) << row.transition;
+        }
+    }
+}
+
+} // namespace
