@@ -4,9 +4,11 @@
 #include <kmdf/Machine.h>
 #include <soc/Soc.h>
 
+#include "CommandLine.h"
 #include "TimerEstimates.h"
 #include "sequencing/RegisterAccess.h"
 
+#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -115,6 +117,31 @@ TEST(TimerResolution, SleepAndWakeOfPrimaryCostsWhatItsSleepsRoundedToTheTickCos
             }
             EXPECT_TRUE(found) << row.transition;
         }
+    }
+}
+
+// The resolution is taken in milliseconds with up to six places, exactly; zero, more than a
+// second, or anything else is refused with a message.
+TEST(TimerResolution, CommandLineTakesMillisecondsExactly) {
+    const std::pair<const char*, std::uint64_t> good[] = {{"15.625", 15625000},
+                                                          {"1", 1000000},
+                                                          {"0.5", 500000},
+                                                          {"0.000001", 1},
+                                                          {"1000", kMs * 1000}};
+    for (const auto& [text, ns] : good) {
+        std::ostringstream errors;
+        auto line = pelvane::ParseCommandLine({"--timer-resolution", text}, errors);
+        ASSERT_TRUE(line) << text << ": " << errors.str();
+        EXPECT_EQ(line->timerResolutionNs, ns) << text;
+    }
+    std::ostringstream errors;
+    EXPECT_EQ(pelvane::ParseCommandLine({}, errors)->timerResolutionNs, 0u);
+    for (const char* text :
+         {"0", "0.0", "-1", "1.", ".5", "1.0000001", "1000.001", "1e3", "fast", "15,625", ""}) {
+        std::ostringstream refused;
+        EXPECT_FALSE(pelvane::ParseCommandLine({"--timer-resolution", text}, refused)) << text;
+        EXPECT_NE(refused.str().find("pelvane-sim: bad --timer-resolution"), std::string::npos)
+            << text;
     }
 }
 
