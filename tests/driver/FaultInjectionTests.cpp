@@ -8,6 +8,7 @@
 #include "Scenario.h"
 #include "World.h"
 
+#include <evntrace.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -86,6 +87,20 @@ NTSTATUS ExpectedStatus(const Injection& injection, const kmdf::CallbackRecord& 
     return STATUS_SUCCESS;
 }
 
+// Whether the failure must leave an error diagnostic. Failures are reported where they are
+// detected, except a register block that cannot be mapped and a SoC information look-up that
+// finds nothing (it only yields version 0); the look-up is the first prepare hardware's
+// only pool allocation before the settings are read.
+bool ErrorReported(const Injection& injection, const kmdf::CallbackRecord& callback,
+                   bool firstPrepare) {
+    const std::string routine = injection.routine;
+    if (routine == "MmMapIoSpaceEx" || routine == "AuxKlibInitialize" ||
+        routine == "AuxKlibGetSystemFirmwareTable") {
+        return false;
+    }
+    return !(routine == "ExAllocatePool2" && firstPrepare && callback.failedCall == 1);
+}
+
 struct Case {
     const char* scenario;
     int instance;
@@ -122,6 +137,7 @@ struct Outcome {
     kmdf::Books books;
     std::vector<kmdf::CallbackRecord> callbacks;
     std::map<std::string, std::size_t> calls;
+    std::size_t errorDiagnostics = 0;
 };
 
 Outcome RunCase(const Case& c, const Injection* injection, std::size_t call) {
@@ -139,6 +155,7 @@ Outcome RunCase(const Case& c, const Injection* injection, std::size_t call) {
         outcome.books = machine.GetBooks();
         outcome.callbacks = machine.Callbacks();
         outcome.calls = machine.CallCounts();
+        outcome.errorDiagnostics = machine.CountDiagnostics(TRACE_LEVEL_ERROR);
     }
     outcome.errors = errors.str();
     return outcome;
@@ -254,6 +271,16 @@ void CheckRun(const std::string& where, const Injection& injection, const Outcom
     EXPECT_EQ(Hex(failing->status), Hex(expected))
         << where << ": " << failing->callback << " (call " << failing->failedCall
         << " of the routine inside it)";
+    bool firstPrepare = false;
+    for (const auto& r : o.callbacks) {
+        if (r.callback == "EvtDevicePrepareHardware") {
+            firstPrepare = &r == failing;
+            break;
+        }
+    }
+    if (ErrorReported(injection, *failing, firstPrepare)) {
+        EXPECT_GT(o.errorDiagnostics, 0u) << where << ": no error diagnostic";
+    }
 
     // Every other callback succeeds. After a failed driver entry nothing runs; after a
     // failed device add nothing of that device; after a failed start only release hardware.
@@ -307,6 +334,7 @@ TEST(FaultInjection, EveryFailingCallOfEveryScenarioIsAnsweredAndLeavesTheBooksA
             Outcome clean = RunCase(c, nullptr, 0);
             watchdog.Disarm();
             ASSERT_TRUE(clean.ok) << name << ":\n" << clean.errors;
+            ASSERT_EQ(clean.errorDiagnostics, 0u) << name;
             ASSERT_TRUE(clean.books.AllZero()) << name << ": " << clean.books.Describe();
             CheckReleaseUndoesPrepare(name, clean.callbacks);
             for (const auto& [routine, count] : clean.calls) {
