@@ -187,6 +187,63 @@ TEST_F(StandIn, InterfaceNotificationsIncludeExistingOnesAndLookUpsHoldReference
     EXPECT_TRUE(machine.GetBooks().AllZero()) << machine.GetBooks().Describe();
 }
 
+// Allocates and frees twice; returns what the allocations gave, in the low two bits.
+NTSTATUS AllocatingArrival(PVOID, PVOID context) {
+    auto* got = static_cast<int*>(context);
+    for (int i = 0; i < 2; ++i) {
+        PVOID p = ExAllocatePool2(POOL_FLAG_PAGED, 16, 0x46485855);
+        *got |= (p != nullptr ? 1 : 0) << i;
+        if (p != nullptr) {
+            ExFreePoolWithTag(p, 0x46485855);
+        }
+    }
+    return STATUS_SUCCESS;
+}
+
+int g_arrivalAllocations;
+
+// Registers for an interface that exists already, so that the notification runs nested in
+// driver entry, then allocates once more itself.
+extern "C" NTSTATUS NotifyingEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
+    NTSTATUS status = BareEntry(driverObject, registryPath);
+    GUID cls = kClass;
+    PVOID entry = nullptr;
+    IoRegisterPlugPlayNotification(EventCategoryDeviceInterfaceChange,
+                                   PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES, &cls,
+                                   driverObject, AllocatingArrival, &g_arrivalAllocations, &entry);
+    IoUnregisterPlugPlayNotificationEx(entry);
+    PVOID p = ExAllocatePool2(POOL_FLAG_PAGED, 16, 0x46485855);
+    if (p == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    ExFreePoolWithTag(p, 0x46485855);
+    return status;
+}
+
+TEST_F(StandIn, TheNthCallFailsOnceAndIsChargedToTheInnermostCallback) {
+    machine.AddNamedDevice(L"\\Device\\WakeLine0", std::make_shared<Service>());
+    machine.ArriveInterface(kClass, L"\\??\\WAKE#0", L"\\Device\\WakeLine0");
+    g_arrivalAllocations = 0;
+    machine.FailCall("ExAllocatePool2", 2, STATUS_INSUFFICIENT_RESOURCES);
+    ASSERT_EQ(machine.LoadDriver(NotifyingEntry), STATUS_SUCCESS);
+    EXPECT_EQ(g_arrivalAllocations, 0x1) << "only the second allocation fails";
+    EXPECT_EQ(machine.CallCount("ExAllocatePool2"), 3u);
+    EXPECT_EQ(machine.CallCount("IoRegisterPlugPlayNotification"), 1u);
+    EXPECT_EQ(machine.CallCount("WdfDriverCreate"), 1u);
+
+    auto callbacks = machine.Callbacks();
+    ASSERT_EQ(callbacks.size(), 2u);
+    EXPECT_EQ(callbacks[0].callback, "Notification");
+    EXPECT_EQ(callbacks[0].failedRoutine, "ExAllocatePool2");
+    EXPECT_EQ(callbacks[0].failedCall, 2u);
+    EXPECT_EQ(callbacks[1].callback, "DriverEntry");
+    EXPECT_EQ(callbacks[1].status, STATUS_SUCCESS);
+    EXPECT_EQ(callbacks[1].failedRoutine, "") << "the nested callback's failure is not its own";
+
+    machine.UnloadDriver();
+    EXPECT_TRUE(machine.GetBooks().AllZero()) << machine.GetBooks().Describe();
+}
+
 struct Gate {
     std::atomic<bool> entered{false};
     std::atomic<bool> open{false};

@@ -27,6 +27,10 @@ NTSTATUS AuxKlibGetSystemFirmwareTable(ULONG FirmwareTableProviderSignature, ULO
     if (ReturnLength != nullptr) {
         *ReturnLength = 0;
     }
+    NTSTATUS status = InjectedFailure("AuxKlibGetSystemFirmwareTable");
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
     auto it = s.firmwareTables.find({FirmwareTableProviderSignature, FirmwareTableID});
     if (it == s.firmwareTables.end()) {
         return STATUS_NOT_FOUND;

@@ -112,6 +112,11 @@ NTSTATUS EtwWriteTransfer(REGHANDLE RegHandle, PCEVENT_DESCRIPTOR EventDescripto
         if (session == nullptr || !SessionWants(*session, EventDescriptor)) {
             return STATUS_SUCCESS;
         }
+        // An event that a session wants can still be lost, for want of buffers.
+        NTSTATUS status = InjectedFailure("EtwWriteTransfer");
+        if (!NT_SUCCESS(status)) {
+            return status;
+        }
         e.id = EventDescriptor->Id;
         e.version = EventDescriptor->Version;
         e.channel = EventDescriptor->Channel;

@@ -26,16 +26,82 @@ Machine::State& Current() {
     return m->GetState();
 }
 
+namespace {
+thread_local CallbackScope* t_callback = nullptr;
+}
+
+Books CountBooks(const Machine::State& s) {
+    Books b;
+    b.objects = s.live.size();
+    b.mappings = s.mappings.size();
+    b.poolAllocations = s.pool.size();
+    for (auto& [ptr, entry] : s.pool) {
+        ++b.poolByTag[entry.first];
+    }
+    for (auto& [entry, n] : s.notifications) {
+        if (n->active) {
+            ++b.notifications;
+        }
+    }
+    for (auto& [object, count] : s.references) {
+        b.references += static_cast<std::size_t>(count);
+    }
+    b.providers = s.providers.size();
+    b.wppSessions = static_cast<std::size_t>(s.wppSessions);
+    return b;
+}
+
 NTSTATUS InjectedFailure(const char* routine) {
     auto& s = Current();
-    std::lock_guard guard(s.lock);
-    auto it = s.failures.find(routine);
-    if (it == s.failures.end() || it->second.empty()) {
-        return STATUS_SUCCESS;
+    NTSTATUS status = STATUS_SUCCESS;
+    {
+        std::lock_guard guard(s.lock);
+        std::size_t call = ++s.callCounts[routine];
+        auto planned = s.failingCalls.find(routine);
+        if (planned != s.failingCalls.end()) {
+            auto it = planned->second.find(call);
+            if (it != planned->second.end()) {
+                status = it->second;
+                planned->second.erase(it);
+            }
+        }
+        auto it = s.failures.find(routine);
+        if (NT_SUCCESS(status) && it != s.failures.end() && !it->second.empty()) {
+            status = it->second.front();
+            it->second.pop_front();
+        }
     }
-    NTSTATUS status = it->second.front();
-    it->second.pop_front();
+    if (t_callback != nullptr) {
+        t_callback->Called(routine, status);
+    }
     return status;
+}
+
+CallbackScope::CallbackScope(const char* callback, DeviceId device) : outer_(t_callback) {
+    record_.callback = callback;
+    record_.device = device;
+    t_callback = this;
+}
+
+CallbackScope::~CallbackScope() {
+    t_callback = outer_;
+    auto& s = Current();
+    std::lock_guard guard(s.lock);
+    record_.books = CountBooks(s);
+    s.callbacks.push_back(std::move(record_));
+}
+
+NTSTATUS CallbackScope::Returned(NTSTATUS status) {
+    record_.status = status;
+    return status;
+}
+
+void CallbackScope::Called(const char* routine, NTSTATUS injected) {
+    std::size_t call = ++calls_[routine];
+    if (!NT_SUCCESS(injected) && record_.failedRoutine.empty()) {
+        record_.failedRoutine = routine;
+        record_.failedCall = call;
+    }
 }
 
 std::string GuidText(const GUID& g) {
@@ -133,26 +199,30 @@ void Machine::FailNext(const std::string& routine, NTSTATUS status, int count) {
     }
 }
 
+void Machine::FailCall(const std::string& routine, std::size_t call, NTSTATUS status) {
+    std::lock_guard guard(state_->lock);
+    state_->failingCalls[routine][call] = status;
+}
+
+std::size_t Machine::CallCount(const std::string& routine) const {
+    std::lock_guard guard(state_->lock);
+    auto it = state_->callCounts.find(routine);
+    return it == state_->callCounts.end() ? 0 : it->second;
+}
+
+std::map<std::string, std::size_t> Machine::CallCounts() const {
+    std::lock_guard guard(state_->lock);
+    return state_->callCounts;
+}
+
+std::vector<CallbackRecord> Machine::Callbacks() const {
+    std::lock_guard guard(state_->lock);
+    return state_->callbacks;
+}
+
 Books Machine::GetBooks() const {
     std::lock_guard guard(state_->lock);
-    Books b;
-    b.objects = state_->live.size();
-    b.mappings = state_->mappings.size();
-    b.poolAllocations = state_->pool.size();
-    for (auto& [ptr, entry] : state_->pool) {
-        ++b.poolByTag[entry.first];
-    }
-    for (auto& [entry, n] : state_->notifications) {
-        if (n->active) {
-            ++b.notifications;
-        }
-    }
-    for (auto& [object, count] : state_->references) {
-        b.references += static_cast<std::size_t>(count);
-    }
-    b.providers = state_->providers.size();
-    b.wppSessions = static_cast<std::size_t>(state_->wppSessions);
-    return b;
+    return CountBooks(*state_);
 }
 
 std::vector<DiagnosticRecord> Machine::Diagnostics() const {

@@ -42,11 +42,14 @@ WDFDEVICE Handle(DeviceImpl* d) {
 
 NTSTATUS ReleaseHardware(DeviceNode& n) {
     NTSTATUS status = STATUS_SUCCESS;
-    WDFCMRESLIST translated = MakeResourceList(n.spec.translated, n.device);
     if (n.device->callbacks.EvtDeviceReleaseHardware != nullptr) {
-        status = n.device->callbacks.EvtDeviceReleaseHardware(Handle(n.device), translated);
+        // The record's books are taken once the resource list has gone again.
+        CallbackScope scope("EvtDeviceReleaseHardware", n.device->id);
+        WDFCMRESLIST translated = MakeResourceList(n.spec.translated, n.device);
+        status = scope.Returned(
+            n.device->callbacks.EvtDeviceReleaseHardware(Handle(n.device), translated));
+        DropResourceList(translated);
     }
-    DropResourceList(translated);
     n.hardwarePrepared = false;
     return status;
 }
@@ -64,7 +67,11 @@ NTSTATUS Machine::LoadDriver(PDRIVER_INITIALIZE entry, const std::wstring& regis
     s.wdmDriver.RegistryPath.Length = static_cast<USHORT>(s.registryPath.size() * sizeof(WCHAR));
     s.wdmDriver.RegistryPath.MaximumLength = s.wdmDriver.RegistryPath.Length;
     UNICODE_STRING path = s.wdmDriver.RegistryPath;
-    NTSTATUS status = entry(&s.wdmDriver, &path);
+    NTSTATUS status;
+    {
+        CallbackScope scope("DriverEntry", 0);
+        status = scope.Returned(entry(&s.wdmDriver, &path));
+    }
     if (!NT_SUCCESS(status) && s.driver != nullptr) {
         // A failed driver entry is not followed by unload; the framework drops its objects.
         DeleteObject(s.driver);
@@ -96,6 +103,7 @@ void Machine::UnloadDriver() {
     }
     WDFDRIVER driver = reinterpret_cast<WDFDRIVER>(static_cast<Object*>(s.driver));
     if (s.driver->config.EvtDriverUnload != nullptr) {
+        CallbackScope scope("EvtDriverUnload", 0);
         s.driver->config.EvtDriverUnload(driver);
     }
     DeleteObject(s.driver);
@@ -121,8 +129,12 @@ NTSTATUS Machine::AddDevice(const DeviceSpec& spec, DeviceId* id) {
     init.node = node;
     PWDFDEVICE_INIT pinit = &init;
     ActorScope actor(*s.hardware, spec.instance);
-    NTSTATUS status = s.driver->config.EvtDriverDeviceAdd(
-        reinterpret_cast<WDFDRIVER>(static_cast<Object*>(s.driver)), pinit);
+    NTSTATUS status;
+    {
+        CallbackScope scope("EvtDriverDeviceAdd", newId);
+        status = scope.Returned(s.driver->config.EvtDriverDeviceAdd(
+            reinterpret_cast<WDFDRIVER>(static_cast<Object*>(s.driver)), pinit));
+    }
     if (NT_SUCCESS(status) && init.created == nullptr) {
         BugCheck("device add returned success without creating a device");
     }
@@ -160,13 +172,15 @@ NTSTATUS Machine::StartDevice(DeviceId id) {
     ActorScope actor(*state_->hardware, n.spec.instance);
     n.device->action = PowerActionNone;
     NTSTATUS status = STATUS_SUCCESS;
-    WDFCMRESLIST raw = MakeResourceList(n.spec.raw, n.device);
-    WDFCMRESLIST translated = MakeResourceList(n.spec.translated, n.device);
     if (n.device->callbacks.EvtDevicePrepareHardware != nullptr) {
-        status = n.device->callbacks.EvtDevicePrepareHardware(Handle(n.device), raw, translated);
+        CallbackScope scope("EvtDevicePrepareHardware", id);
+        WDFCMRESLIST raw = MakeResourceList(n.spec.raw, n.device);
+        WDFCMRESLIST translated = MakeResourceList(n.spec.translated, n.device);
+        status = scope.Returned(
+            n.device->callbacks.EvtDevicePrepareHardware(Handle(n.device), raw, translated));
+        DropResourceList(raw);
+        DropResourceList(translated);
     }
-    DropResourceList(raw);
-    DropResourceList(translated);
     n.hardwarePrepared = true;
     if (!NT_SUCCESS(status)) {
         // A failed prepare hardware is followed by release hardware.
@@ -174,7 +188,9 @@ NTSTATUS Machine::StartDevice(DeviceId id) {
         return status;
     }
     if (n.device->callbacks.EvtDeviceD0Entry != nullptr) {
-        status = n.device->callbacks.EvtDeviceD0Entry(Handle(n.device), WdfPowerDeviceD3Final);
+        CallbackScope scope("EvtDeviceD0Entry", id);
+        status = scope.Returned(
+            n.device->callbacks.EvtDeviceD0Entry(Handle(n.device), WdfPowerDeviceD3Final));
     }
     if (!NT_SUCCESS(status)) {
         ReleaseHardware(n);
@@ -194,7 +210,8 @@ NTSTATUS Machine::ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTIO
     n.device->action = action;
     NTSTATUS status = STATUS_SUCCESS;
     if (n.device->callbacks.EvtDeviceD0Exit != nullptr) {
-        status = n.device->callbacks.EvtDeviceD0Exit(Handle(n.device), target);
+        CallbackScope scope("EvtDeviceD0Exit", id);
+        status = scope.Returned(n.device->callbacks.EvtDeviceD0Exit(Handle(n.device), target));
     }
     n.inD0 = false;
     n.lastTarget = target;
@@ -211,7 +228,9 @@ NTSTATUS Machine::EnterD0(DeviceId id, POWER_ACTION action) {
     n.device->action = action;
     NTSTATUS status = STATUS_SUCCESS;
     if (n.device->callbacks.EvtDeviceD0Entry != nullptr) {
-        status = n.device->callbacks.EvtDeviceD0Entry(Handle(n.device), n.lastTarget);
+        CallbackScope scope("EvtDeviceD0Entry", id);
+        status =
+            scope.Returned(n.device->callbacks.EvtDeviceD0Entry(Handle(n.device), n.lastTarget));
     }
     n.inD0 = NT_SUCCESS(status);
     return status;

@@ -19,7 +19,8 @@ void Deliver(const Notification& n, const InterfaceInstance& i, const GUID& even
     record.Event = event;
     record.InterfaceClassGuid = i.interfaceClass;
     record.SymbolicLinkName = &link;
-    n.callback(&record, n.context);
+    CallbackScope scope("Notification", 0);
+    scope.Returned(n.callback(&record, n.context));
 }
 
 } // namespace

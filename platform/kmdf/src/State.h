@@ -171,12 +171,36 @@ struct Machine::State {
 
     // Fault injection.
     std::map<std::string, std::deque<NTSTATUS>> failures;
+    std::map<std::string, std::map<std::size_t, NTSTATUS>> failingCalls;
+    std::map<std::string, std::size_t> callCounts;
+    std::vector<CallbackRecord> callbacks;
 };
 
 // The state of the machine that is running, or a bug check if there is none.
 Machine::State& Current();
 // Status the named routine must fail with now, or STATUS_SUCCESS.
 NTSTATUS InjectedFailure(const char* routine);
+
+// The books as they stand; the caller holds the lock.
+Books CountBooks(const Machine::State& s);
+
+// Brackets one driver callback on the calling thread: routines called meanwhile are counted
+// for it, and at the end it goes into the machine's list of callbacks with its status.
+class CallbackScope {
+  public:
+    CallbackScope(const char* callback, DeviceId device);
+    ~CallbackScope();
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+
+    NTSTATUS Returned(NTSTATUS status); // records and passes the status on
+    void Called(const char* routine, NTSTATUS injected);
+
+  private:
+    CallbackRecord record_;
+    std::map<std::string, std::size_t> calls_;
+    CallbackScope* outer_;
+};
 
 // Object tree.
 Object* Lookup(WDFOBJECT handle, const char* routine); // bug check on a stale handle

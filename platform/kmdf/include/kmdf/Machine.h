@@ -55,6 +55,19 @@ struct DeviceSpec {
 
 using DeviceId = std::size_t;
 
+// One driver callback as the machine made it: which, for which device (0 for the driver's
+// own and the notification callbacks), what it returned, the injected failure that a routine
+// called from it (not from a callback nested in it) returned, if any, and the books as the
+// callback left them.
+struct CallbackRecord {
+    std::string callback; // "DriverEntry", "EvtDevicePrepareHardware", "Notification", ...
+    DeviceId device = 0;
+    NTSTATUS status = 0;
+    std::string failedRoutine;  // empty when no injected failure was returned inside it
+    std::size_t failedCall = 0; // which call of failedRoutine inside this callback, from 1
+    Books books;
+};
+
 class Machine {
   public:
     explicit Machine(Hardware& hardware);
@@ -85,6 +98,13 @@ class Machine {
 
     // The next `count` calls of the named routine fail with `status`.
     void FailNext(const std::string& routine, NTSTATUS status, int count = 1);
+    // The call-th call of the named routine since the machine started (from 1) fails with
+    // `status`. Calls are counted where a routine can be made to fail, as CallCount counts.
+    void FailCall(const std::string& routine, std::size_t call, NTSTATUS status);
+    std::size_t CallCount(const std::string& routine) const;
+    std::map<std::string, std::size_t> CallCounts() const;
+    // The driver callbacks made so far, in the order in which they returned.
+    std::vector<CallbackRecord> Callbacks() const;
 
     Books GetBooks() const;
 
