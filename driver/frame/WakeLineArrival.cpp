@@ -1,7 +1,8 @@
 // Arrival of the wake-line service. The notification runs on a system thread, outside the
 // framework's serialisation of the device's callbacks, and takes no lock: it completes the
 // target and the interface before it publishes WakeInterfaceReady, and an interface once
-// published is not touched again until release hardware has ended the registration.
+// published is not touched again until release hardware has ended the registration. Two
+// notifications of one registration may run at once; a counter lets one of them handle both.
 #include "frame/WakeLineArrival.h"
 
 #include "WakeLineArrival.tmh"
@@ -72,14 +73,58 @@ static NTSTATUS OpenWakeLineTarget(_In_ PFILTER_EXTENSION Context, _In_ PDEVICE_
     return status;
 }
 
-_Use_decl_annotations_ NTSTATUS OnWakeLineArrival(PVOID NotificationStructure, PVOID Context) {
-    PDEVICE_INTERFACE_CHANGE_NOTIFICATION notification =
-        static_cast<PDEVICE_INTERFACE_CHANGE_NOTIFICATION>(NotificationStructure);
-    PFILTER_EXTENSION extension = static_cast<PFILTER_EXTENSION>(Context);
+// Opens the service's device and queries its interface, unless it is ready already.
+static VOID HandleWakeLineNotification(_In_ PFILTER_EXTENSION Extension,
+                                       _In_ PUNICODE_STRING SymbolicLinkName) {
     PFILE_OBJECT file = NULL;
     PDEVICE_OBJECT device = NULL;
     WDFIOTARGET target;
     NTSTATUS status;
+
+    // Power-downs on other threads may be using the published interface: it stays as it is.
+    if (WakeInterfaceIsReady(Extension)) {
+        TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_WAKE,
+                    "wake-line interface ready already; notification left alone");
+        return;
+    }
+
+    status = IoGetDeviceObjectPointer(SymbolicLinkName, FILE_ALL_ACCESS, &file, &device);
+    if (!NT_SUCCESS(status) || device == NULL) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "IoGetDeviceObjectPointer failed, status 0x%08X",
+                    status);
+        if (NT_SUCCESS(status) && file != NULL) {
+            ObDereferenceObject(file);
+        }
+        return;
+    }
+    status = OpenWakeLineTarget(Extension, device, file, &target);
+    if (!NT_SUCCESS(status)) {
+        ObDereferenceObject(file);
+        return;
+    }
+
+    Extension->WakeLineTarget = target;
+    Extension->WakeLineFileObject = file;
+    RtlZeroMemory(&Extension->WakeLineInterface, sizeof(Extension->WakeLineInterface));
+    status = WdfIoTargetQueryForInterface(
+        target, &GUID_WAKE_LINE_INTERFACE,
+        reinterpret_cast<PINTERFACE>(&Extension->WakeLineInterface), sizeof(WAKE_LINE_INTERFACE),
+        WAKE_LINE_INTERFACE_VERSION, Extension->Device);
+    if (!NT_SUCCESS(status)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE,
+                    "WdfIoTargetQueryForInterface failed, status 0x%08X", status);
+        CloseWakeLineTarget(Extension);
+        return;
+    }
+
+    TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_WAKE, "wake-line interface ready");
+    WriteUCharRelease(&Extension->WakeInterfaceReady, 1);
+}
+
+_Use_decl_annotations_ NTSTATUS OnWakeLineArrival(PVOID NotificationStructure, PVOID Context) {
+    PDEVICE_INTERFACE_CHANGE_NOTIFICATION notification =
+        static_cast<PDEVICE_INTERFACE_CHANGE_NOTIFICATION>(NotificationStructure);
+    PFILTER_EXTENSION extension = static_cast<PFILTER_EXTENSION>(Context);
 
     PAGED_CODE();
 
@@ -90,45 +135,18 @@ _Use_decl_annotations_ NTSTATUS OnWakeLineArrival(PVOID NotificationStructure, P
     if (!IsEqualGUID(notification->InterfaceClassGuid, GUID_WAKE_LINE_INTERFACE)) {
         return STATUS_SUCCESS;
     }
-    // Power-downs on other threads may be using the published interface: it stays as it is.
-    if (WakeInterfaceIsReady(extension)) {
+    // The notification for an interface present at registration can run on the registering
+    // thread while a later one runs on the system's: only one of them opens and publishes.
+    // A callback that finds another one running leaves its notification to that one, which
+    // handles it after its own.
+    if (InterlockedIncrement(&extension->WakeLineNotifications) != 1) {
         TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_WAKE,
-                    "wake-line interface ready already; notification left alone");
+                    "notification handed to the callback that runs");
         return STATUS_SUCCESS;
     }
-
-    status =
-        IoGetDeviceObjectPointer(notification->SymbolicLinkName, FILE_ALL_ACCESS, &file, &device);
-    if (!NT_SUCCESS(status) || device == NULL) {
-        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "IoGetDeviceObjectPointer failed, status 0x%08X",
-                    status);
-        if (NT_SUCCESS(status) && file != NULL) {
-            ObDereferenceObject(file);
-        }
-        return STATUS_SUCCESS;
-    }
-    status = OpenWakeLineTarget(extension, device, file, &target);
-    if (!NT_SUCCESS(status)) {
-        ObDereferenceObject(file);
-        return STATUS_SUCCESS;
-    }
-
-    extension->WakeLineTarget = target;
-    extension->WakeLineFileObject = file;
-    RtlZeroMemory(&extension->WakeLineInterface, sizeof(extension->WakeLineInterface));
-    status = WdfIoTargetQueryForInterface(
-        target, &GUID_WAKE_LINE_INTERFACE,
-        reinterpret_cast<PINTERFACE>(&extension->WakeLineInterface), sizeof(WAKE_LINE_INTERFACE),
-        WAKE_LINE_INTERFACE_VERSION, extension->Device);
-    if (!NT_SUCCESS(status)) {
-        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE,
-                    "WdfIoTargetQueryForInterface failed, status 0x%08X", status);
-        CloseWakeLineTarget(extension);
-        return STATUS_SUCCESS;
-    }
-
-    TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_WAKE, "wake-line interface ready");
-    WriteUCharRelease(&extension->WakeInterfaceReady, 1);
+    do {
+        HandleWakeLineNotification(extension, notification->SymbolicLinkName);
+    } while (InterlockedDecrement(&extension->WakeLineNotifications) != 0);
     return STATUS_SUCCESS;
 }
 

@@ -121,6 +121,30 @@ bool ParseMilliseconds(const std::string& text, std::uint64_t& ns) {
     return ns > 0 && ns <= 1000000000ull;
 }
 
+// K=HEX: PORTSC k (1..4) reads the value.
+bool ParsePortValue(const std::string& text, PortValue& port) {
+    auto equals = text.find('=');
+    unsigned long long k = 0;
+    if (equals == std::string::npos || !ParseUnsigned(text.substr(0, equals), 10, 4, k) || k == 0) {
+        return false;
+    }
+    port.k = static_cast<int>(k);
+    return ParseHex32(text.substr(equals + 1), port.value);
+}
+
+bool ParseResetTime(const std::string& text, std::optional<std::uint64_t>& ns) {
+    if (text == "never") {
+        ns = soc::PortModel::kNever;
+        return true;
+    }
+    unsigned long long ms = 0;
+    if (!ParseUnsigned(text, 10, 1000000, ms)) {
+        return false;
+    }
+    ns = ms * 1'000'000ull;
+    return true;
+}
+
 bool ParseService(const std::string& text, ServiceArrival& service) {
     if (text == "early") {
         service = ServiceArrival::Early;
@@ -143,7 +167,7 @@ void Usage(std::ostream& out) {
            "                   [--override KIND:ADDRESS:VALUE]... [--soc-version HEX]\n"
            "                   [--no-sosi] [--no-gpio] [--service early|late|absent]\n"
            "                   [--provider on|off] [--cycles N] [--timer-resolution MS]\n"
-           "                   [--help]\n"
+           "                   [--portsc K=HEX]... [--port-reset-ms N|never] [--help]\n"
            "\n"
            "Loads the Pelvane driver into the KMDF stand-in on the simulated SoC, runs a\n"
            "scenario and prints every register access, delay, request, diagnostic and event\n"
@@ -174,6 +198,12 @@ void Usage(std::ostream& out) {
            "  --timer-resolution MS    sleeps end on the first system clock tick at or after\n"
            "                           their due time, ticks MS milliseconds apart (15.625,\n"
            "                           1, 0.5); busy-waits stay exact (default: exact sleeps)\n"
+           "  --portsc K=HEX           PORTSC K (1..4) of each instance run reads HEX (connect,\n"
+           "                           enable, link state, speed, ...), with the port's reset\n"
+           "                           behaviour on top; repeatable (default: powered, nothing\n"
+           "                           attached, RxDetect)\n"
+           "  --port-reset-ms N        a port reset the driver starts completes after N virtual\n"
+           "                           ms, or never (default 10)\n"
            "  --help                   print this text\n"
            "\n"
            "Scenarios:\n";
@@ -269,6 +299,16 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         } else if (arg == "--timer-resolution") {
             if (!ParseMilliseconds(value, line.timerResolutionNs)) {
                 return bad("--timer-resolution (milliseconds, such as 15.625, 1 or 0.5)", value);
+            }
+        } else if (arg == "--portsc") {
+            PortValue port;
+            if (!ParsePortValue(value, port)) {
+                return bad("--portsc (K=HEX, K from 1 to 4)", value);
+            }
+            line.world.portsc.push_back(port);
+        } else if (arg == "--port-reset-ms") {
+            if (!ParseResetTime(value, line.world.portResetNs)) {
+                return bad("--port-reset-ms (milliseconds, or never)", value);
             }
         } else if (arg == "--service") {
             if (!ParseService(value, line.world.service)) {

@@ -74,14 +74,13 @@ int main(int argc, char** argv) {
     soc.Clock().SetTimerResolution(line->timerResolutionNs);
     pelvane::TransitionTimes times;
     bool ok;
-    std::string books;
+    kmdf::Books books;
     {
         kmdf::Machine machine(soc);
         pelvane::World world(soc, machine, line->world);
         ok = pelvane::RunScenario(line->scenario, line->instances, world, machine, std::cerr,
                                   &times);
-        kmdf::Books left = machine.GetBooks();
-        books = left.AllZero() ? "balanced" : "NOT balanced: " + left.Describe();
+        books = machine.GetBooks();
     }
     std::vector<soc::TraceRecord> records = soc.Records();
     pelvane::EventNames names = LoadEventNames();
@@ -97,9 +96,8 @@ int main(int argc, char** argv) {
     } else {
         pelvane::PrintReadableTrace(records, names, std::cout);
         std::cout << "\nsummary\n";
-        pelvane::PrintSummary(records, names, line->instances, std::cout);
+        pelvane::PrintSummary(records, names, line->instances, books, std::cout);
         PrintEstimates(*line, times, std::cout);
-        std::cout << "books " << books << "\n";
         std::cout << "scenario " << line->scenario << " on";
         for (int instance : line->instances) {
             std::cout << " " << soc::InstanceName(instance);

@@ -1,4 +1,4 @@
-// The readable trace and the per-instance summary.
+// The readable trace and the summary per instance and callback.
 #include "Report.h"
 
 #include "Bands.h"
@@ -34,27 +34,6 @@ std::string EventName(const EventNames& names, int id) {
     return it == names.end() ? std::string() : it->second;
 }
 
-std::string DescribeRequest(const soc::TraceRecord& r) {
-    std::ostringstream out;
-    out << r.target;
-    if (!r.method.empty()) {
-        out << " " << r.method;
-    }
-    if (r.target == "gpio") {
-        out << " level " << r.level;
-    }
-    if (r.line >= 0) {
-        out << " line 0x" << std::hex << std::uppercase << r.line << std::dec;
-    }
-    if (r.mode >= 0) {
-        out << " mode " << r.mode;
-    }
-    if (r.status != 0) {
-        out << " -> " << Hex(static_cast<std::uint32_t>(r.status));
-    }
-    return out.str();
-}
-
 // "a, b x2, c": consecutive repeats counted.
 std::string Compact(const std::vector<std::string>& items) {
     std::string text;
@@ -78,35 +57,49 @@ struct StepRun {
     std::uint64_t startNs = 0;
     std::uint64_t endNs = 0;
     bool closed = true;
+    std::size_t first = 0; // index of its first record in the lane
 };
+
+// Index in the lane of the n-th entry diagnostic of `function` (n from 0).
+std::size_t NthEntry(const timeline::Lane& lane, const std::string& function, std::size_t n) {
+    for (std::size_t i = 0; i < lane.records.size(); ++i) {
+        const soc::TraceRecord* r = lane.records[i];
+        if (r->op == soc::Op::Trace && r->function == function &&
+            timeline::IsEntryMessage(r->message) && n-- == 0) {
+            return i;
+        }
+    }
+    return lane.records.size();
+}
 
 // The callbacks in the order they ran: their bands, or for a callback without entry and exit
 // diagnostics the span of the diagnostics it wrote.
 std::vector<StepRun> StepRuns(const timeline::Lane& lane) {
     std::vector<StepRun> runs;
     for (const Step& step : kSteps) {
-        bool banded = false;
+        std::size_t opened = 0;
         for (const timeline::Band& band : lane.bands) {
             if (band.function == step.function) {
-                banded = true;
                 runs.push_back({step.label, band.status ? "status " + Hex(*band.status) : "ran",
-                                band.startNs, band.endNs, band.closed});
+                                band.startNs, band.endNs, band.closed,
+                                NthEntry(lane, band.function, opened++)});
             }
         }
-        const soc::TraceRecord* first = nullptr;
         const soc::TraceRecord* last = nullptr;
-        for (const soc::TraceRecord* r : lane.records) {
-            if (!banded && r->op == soc::Op::Trace && r->function == step.function) {
-                first = first ? first : r;
+        std::size_t first = lane.records.size();
+        for (std::size_t i = 0; i < lane.records.size() && opened == 0; ++i) {
+            const soc::TraceRecord* r = lane.records[i];
+            if (r->op == soc::Op::Trace && r->function == step.function) {
+                first = std::min(first, i);
                 last = r;
             }
         }
-        if (first) {
-            runs.push_back({step.label, "ran", first->tNs, last->tNs, true});
+        if (last) {
+            runs.push_back({step.label, "ran", lane.records[first]->tNs, last->tNs, true, first});
         }
     }
     std::stable_sort(runs.begin(), runs.end(),
-                     [](const StepRun& a, const StepRun& b) { return a.startNs < b.startNs; });
+                     [](const StepRun& a, const StepRun& b) { return a.first < b.first; });
     // Callbacks never overlap: one whose exit was not traced ended when the next began.
     for (std::size_t i = 0; i + 1 < runs.size(); ++i) {
         if (!runs[i].closed && runs[i].endNs > runs[i + 1].startNs) {
@@ -116,12 +109,65 @@ std::vector<StepRun> StepRuns(const timeline::Lane& lane) {
     return runs;
 }
 
-void PrintSteps(const timeline::Lane& lane, std::ostream& out) {
-    for (const StepRun& run : StepRuns(lane)) {
+// What one callback asked of the world outside the SoC and wrote to the event provider.
+struct Transition {
+    std::vector<std::string> wakeLines;
+    std::vector<std::string> gpioLevels;
+    std::vector<std::string> events;
+};
+
+std::string Failed(const soc::TraceRecord& r) {
+    return r.status != 0 ? " -> " + Hex(static_cast<std::uint32_t>(r.status)) : "";
+}
+
+void Collect(const soc::TraceRecord& r, const EventNames& names, Transition& t) {
+    if (r.op == soc::Op::Request && r.target == "wake-line") {
+        std::ostringstream line;
+        line << "0x" << std::hex << std::uppercase << r.line << std::dec << " mode " << r.mode
+             << Failed(r);
+        t.wakeLines.push_back(line.str());
+    } else if (r.op == soc::Op::Request && r.target == "gpio") {
+        t.gpioLevels.push_back(std::to_string(r.level) + Failed(r));
+    } else if (r.op == soc::Op::Event) {
+        std::string name = EventName(names, r.eventId);
+        t.events.push_back(std::to_string(r.eventId) + (name.empty() ? "" : " " + name));
+    }
+}
+
+void PrintDetail(const char* what, const std::vector<std::string>& items, std::ostream& out) {
+    if (!items.empty()) {
+        char head[32];
+        std::snprintf(head, sizeof head, "      %-10s ", what);
+        out << head << Compact(items) << "\n";
+    }
+}
+
+// One line per callback run, with its wake-line calls, GPIO levels and power events below.
+void PrintSteps(const timeline::Lane& lane, const EventNames& names, std::ostream& out) {
+    std::vector<StepRun> runs = StepRuns(lane);
+    std::vector<Transition> transitions(runs.size());
+    Transition before;
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < lane.records.size(); ++i) {
+        while (run < runs.size() && runs[run].first <= i) {
+            ++run;
+        }
+        // A record belongs to the callback that began last before it.
+        Collect(*lane.records[i], names, run == 0 ? before : transitions[run - 1]);
+    }
+    auto details = [&](const Transition& t) {
+        PrintDetail("wake-line", t.wakeLines, out);
+        PrintDetail("gpio", t.gpioLevels, out);
+        PrintDetail("events", t.events, out);
+    };
+    details(before);
+    for (std::size_t i = 0; i < runs.size(); ++i) {
         char line[160];
-        std::snprintf(line, sizeof line, "  %-17s %-17s %12llu ns\n", run.label, run.result.c_str(),
-                      static_cast<unsigned long long>(run.endNs - run.startNs));
+        std::snprintf(line, sizeof line, "  %-17s %-17s %12llu ns\n", runs[i].label,
+                      runs[i].result.c_str(),
+                      static_cast<unsigned long long>(runs[i].endNs - runs[i].startNs));
         out << line;
+        details(transitions[i]);
     }
 }
 
@@ -150,7 +196,7 @@ void PrintReadableTrace(const std::vector<soc::TraceRecord>& records, const Even
 }
 
 void PrintSummary(const std::vector<soc::TraceRecord>& records, const EventNames& names,
-                  const std::vector<int>& instances, std::ostream& out) {
+                  const std::vector<int>& instances, const kmdf::Books& books, std::ostream& out) {
     std::vector<timeline::Lane> lanes = timeline::BuildLanes(records);
     for (int instance : instances) {
         const timeline::Lane* lane = nullptr;
@@ -163,20 +209,10 @@ void PrintSummary(const std::vector<soc::TraceRecord>& records, const EventNames
             continue;
         }
         out << " " << lane->endNs - lane->startNs << " ns of virtual time\n";
-        PrintSteps(*lane, out);
-        std::vector<std::string> requests;
-        std::vector<std::string> events;
-        for (const soc::TraceRecord* r : lane->records) {
-            if (r->op == soc::Op::Request) {
-                requests.push_back(DescribeRequest(*r));
-            } else if (r->op == soc::Op::Event) {
-                std::string name = EventName(names, r->eventId);
-                events.push_back(std::to_string(r->eventId) + (name.empty() ? "" : " " + name));
-            }
-        }
-        out << "  requests: " << Compact(requests) << "\n";
-        out << "  events:   " << Compact(events) << "\n";
+        PrintSteps(*lane, names, out);
     }
+    out << "books " << (books.AllZero() ? "balanced" : "NOT balanced") << ": " << books.Describe()
+        << "\n";
 }
 
 } // namespace pelvane

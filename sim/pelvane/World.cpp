@@ -41,6 +41,14 @@ void World::Install() {
         info.version = *options_.socVersion;
     }
     InstallSocInformation(machine_, soc_, info);
+    for (int instance = 0; instance < kInstances; ++instance) {
+        for (int k = 1; k <= 4 && options_.portResetNs; ++k) {
+            soc_.SetPortResetTime(instance, k, *options_.portResetNs);
+        }
+        for (const PortValue& port : options_.portsc) {
+            soc_.SetPortValue(instance, port.k, port.value);
+        }
+    }
     for (int phy = 0; phy < 4; ++phy) {
         soc_.SsPhyReadyAfter(phy, options_.ssPhyReadyAfter < 0 ? -1 : options_.ssPhyReadyAfter - 1);
     }

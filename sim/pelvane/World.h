@@ -35,6 +35,12 @@ struct PhyOverride {
     std::uint32_t value = 0;
 };
 
+// What PORTSC k (1..4) of a controller reads, with the port's behaviour on top.
+struct PortValue {
+    int k = 1;
+    std::uint32_t value = 0;
+};
+
 inline constexpr int kInstances = 3;
 
 enum class ServiceArrival { Early, Late, Absent };
@@ -47,8 +53,12 @@ struct WorldOptions {
     bool sosi = true; // the DSDT names the SoC information record
     bool gpio = true; // the resource lists carry the GPIO connection
     ServiceArrival service = ServiceArrival::Early;
-    bool provider = true; // a trace consumer enables the driver's event provider
-    int cycles = 1;       // rounds of the cycle scenario
+    bool provider = true;          // a trace consumer enables the driver's event provider
+    int cycles = 1;                // rounds of the cycle scenario
+    std::vector<PortValue> portsc; // applied in order to every instance's ports
+    // How long a port reset takes on every port (soc::PortModel::kNever: it never completes);
+    // none keeps the SoC's default.
+    std::optional<std::uint64_t> portResetNs;
 };
 
 class World {

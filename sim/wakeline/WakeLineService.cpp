@@ -89,6 +89,12 @@ NTSTATUS WakeLineService::Configure(const WAKE_LINE_REQUEST& request) {
     NTSTATUS status;
     {
         std::lock_guard guard(lock_);
+        // The routine stays valid while its interface is referenced, whether or not the
+        // device is still published; a call after the last dereference is the caller's fault.
+        if (references_ <= 0) {
+            std::fprintf(stderr, "wakeline: ConfigureWakeLine through an interface given back\n");
+            std::abort();
+        }
         status = callStatus_;
         calls_.push_back({request.LineNumber, request.Enable, request.Mode, status});
     }

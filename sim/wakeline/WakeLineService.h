@@ -4,7 +4,9 @@
 // ConfigureWakeLine it serves, or fails the query; it records every call with its line,
 // constant and mode, or fails the calls. Calls appear in the SoC trace as requests to
 // "wake-line". One service runs at a time (its routine takes no context). Every setting goes
-// through the service's lock, so a test may change it while instances run.
+// through the service's lock, so a test may change it while instances run. An interface
+// handed out stays usable until it is dereferenced, also after the device has been
+// withdrawn; a call through one that nobody references any more ends the process.
 #include <kmdf/Machine.h>
 #include <soc/Soc.h>
 

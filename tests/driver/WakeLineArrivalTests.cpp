@@ -230,4 +230,78 @@ TEST_F(WakeLineArrival, ReaderOnAnotherThreadThatSeesReadySeesTheInterface) {
     ExpectBalancedAfterUnload();
 }
 
+// The service's device, seen through an endpoint that lets a second notification of the same
+// registration run while the driver queries the interface, as the system may deliver the one
+// for an interface present at registration and a later one at the same time.
+class OverlappingNotification : public kmdf::Endpoint {
+  public:
+    explicit OverlappingNotification(std::shared_ptr<WakeLineService> s) : service(std::move(s)) {}
+    NTSTATUS QueryInterface(const GUID& type, INTERFACE* iface, USHORT size, USHORT version,
+                            PVOID data) override {
+        if (pending != nullptr) {
+            PDEVICE_INTERFACE_CHANGE_NOTIFICATION n = pending;
+            pending = nullptr;
+            overlapStatus = OnWakeLineArrival(n, context);
+        }
+        return service->QueryInterface(type, iface, size, version, data);
+    }
+    std::shared_ptr<WakeLineService> service;
+    PDEVICE_INTERFACE_CHANGE_NOTIFICATION pending = nullptr;
+    PVOID context = nullptr;
+    NTSTATUS overlapStatus = STATUS_UNSUCCESSFUL;
+};
+
+TEST_F(WakeLineArrival, OverlappingNotificationsOpenAndQueryOnce) {
+    kmdf::DeviceId id = Add(soc::kPrimary);
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    PFILTER_EXTENSION e = Context(id);
+    auto device = std::make_shared<OverlappingNotification>(service);
+    std::wstring link = L"\\??\\overlapping";
+    UNICODE_STRING name;
+    name.Buffer = link.data();
+    name.Length = static_cast<USHORT>(link.size() * sizeof(WCHAR));
+    name.MaximumLength = name.Length;
+    DEVICE_INTERFACE_CHANGE_NOTIFICATION second{};
+    second.Event = GUID_DEVICE_INTERFACE_ARRIVAL;
+    second.InterfaceClassGuid = GUID_WAKE_LINE_INTERFACE;
+    second.SymbolicLinkName = &name;
+    device->pending = &second;
+    device->context = e;
+    machine.AddNamedDevice(L"\\Device\\Overlapping", device);
+    machine.ArriveInterface(GUID_WAKE_LINE_INTERFACE, link, L"\\Device\\Overlapping");
+
+    EXPECT_EQ(device->overlapStatus, STATUS_SUCCESS);
+    EXPECT_TRUE(WakeInterfaceIsReady(e));
+    EXPECT_EQ(service->Queries().size(), 1u);
+    EXPECT_EQ(service->References(), 1);
+    EXPECT_EQ(machine.GetBooks().references, 1u) << "one file object, that of the target";
+    EXPECT_EQ(e->WakeLineNotifications, 0);
+    ASSERT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
+    EXPECT_EQ(service->References(), 0);
+    ExpectNothingOpen(e);
+    EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 0u);
+    ExpectBalancedAfterUnload();
+}
+
+// A device that leaves while the driver holds a file object on it lives on, and its interface
+// keeps answering, until release hardware gives both back.
+TEST_F(WakeLineArrival, ServiceWithdrawnWhileReferencedAnswersUntilRelease) {
+    service->Publish(machine);
+    kmdf::DeviceId id = Add(soc::kSecondary);
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    service->Withdraw(machine);
+    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
+    auto calls = service->Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].line, 0x20Bu);
+    EXPECT_EQ(calls[1].line, 0x20Au);
+    EXPECT_EQ(calls[1].status, STATUS_SUCCESS);
+    ASSERT_EQ(machine.EnterD0(id, PowerActionSleep), STATUS_SUCCESS);
+    EXPECT_EQ(machine.GetBooks().references, 1u);
+    ASSERT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
+    EXPECT_EQ(service->References(), 0);
+    EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 0u);
+    ExpectBalancedAfterUnload();
+}
+
 } // namespace

@@ -168,6 +168,13 @@ FORCEINLINE LONG ReadAcquire(_In_ LONG const volatile* Source) {
 FORCEINLINE VOID WriteRelease(_Out_ LONG volatile* Destination, _In_ LONG Value) {
     __atomic_store_n(Destination, Value, __ATOMIC_RELEASE);
 }
+// Atomic read-modify-write with a full barrier; the result is the new value.
+FORCEINLINE LONG InterlockedIncrement(_Inout_ LONG volatile* Addend) {
+    return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST);
+}
+FORCEINLINE LONG InterlockedDecrement(_Inout_ LONG volatile* Addend) {
+    return __atomic_sub_fetch(Addend, 1, __ATOMIC_SEQ_CST);
+}
 FORCEINLINE LONG ReadNoFence(_In_ LONG const volatile* Source) {
     return __atomic_load_n(Source, __ATOMIC_RELAXED);
 }

@@ -82,7 +82,7 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
             return STATUS_OBJECT_NAME_NOT_FOUND;
         }
         t->endpoint = it->second->Endpoint;
-        t->fileObject = new _FILE_OBJECT{it->second.get()};
+        t->fileObject = new _FILE_OBJECT{it->second.get(), it->second};
     } else if (OpenParams->Type == WdfIoTargetOpenUseExistingDevice) {
         if (OpenParams->TargetDeviceObject == nullptr) {
             return STATUS_INVALID_PARAMETER;

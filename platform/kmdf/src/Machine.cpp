@@ -256,7 +256,7 @@ std::vector<EventRecord> Machine::Events() const {
 
 void Machine::AddNamedDevice(const std::wstring& name, std::shared_ptr<Endpoint> endpoint) {
     std::lock_guard guard(state_->lock);
-    auto object = std::make_unique<_DEVICE_OBJECT>();
+    auto object = std::make_shared<_DEVICE_OBJECT>();
     object->Name = name;
     object->Endpoint = std::move(endpoint);
     state_->namedDevices[name] = std::move(object);
@@ -266,8 +266,7 @@ void Machine::RemoveNamedDevice(const std::wstring& name) {
     std::lock_guard guard(state_->lock);
     auto it = state_->namedDevices.find(name);
     if (it != state_->namedDevices.end()) {
-        // Targets opened on it keep their device object; new look-ups fail.
-        state_->departedDevices.push_back(std::move(it->second));
+        // New look-ups fail; the file objects open on it keep it until they are dereferenced.
         state_->namedDevices.erase(it);
     }
 }

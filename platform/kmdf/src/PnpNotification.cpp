@@ -105,7 +105,7 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK Desire
     if (it == s.namedDevices.end()) {
         return STATUS_OBJECT_NAME_NOT_FOUND;
     }
-    auto* file = new _FILE_OBJECT{it->second.get()};
+    auto* file = new _FILE_OBJECT{it->second.get(), it->second};
     s.references[file] = 1;
     *FileObject = file;
     *DeviceObject = it->second.get();

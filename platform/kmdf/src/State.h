@@ -21,8 +21,11 @@ struct _DEVICE_OBJECT {
     std::wstring Name;
     std::shared_ptr<kmdf::Endpoint> Endpoint;
 };
+// A file object references its device: a device that leaves the namespace while files are
+// open on it lives on until the last of them is dereferenced.
 struct _FILE_OBJECT {
     PDEVICE_OBJECT DeviceObject;
+    std::shared_ptr<_DEVICE_OBJECT> Reference;
 };
 
 namespace kmdf {
@@ -163,8 +166,7 @@ struct Machine::State {
     std::vector<DiagnosticRecord> diagnostics;
 
     // The world beside the driver.
-    std::map<std::wstring, std::unique_ptr<_DEVICE_OBJECT>> namedDevices;
-    std::vector<std::unique_ptr<_DEVICE_OBJECT>> departedDevices;
+    std::map<std::wstring, std::shared_ptr<_DEVICE_OBJECT>> namedDevices;
     std::vector<InterfaceInstance> interfaces;
     std::map<std::pair<ULONG, ULONG>, std::vector<std::uint8_t>> firmwareTables;
     bool auxKlibInitialized = false;

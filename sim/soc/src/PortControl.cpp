@@ -23,6 +23,11 @@ void Soc::SetPortResetTime(int instance, int k, std::uint64_t ns) {
     ports_[{instance, k}].SetResetTime(ns);
 }
 
+void Soc::SetPortValue(int instance, int k, std::uint32_t value) {
+    std::lock_guard guard(lock_);
+    ports_[{instance, k}].SetValue(value, clock_.NowNs());
+}
+
 int Soc::PortResetsStarted(int instance, int k) {
     std::lock_guard guard(lock_);
     return ports_[{instance, k}].ResetsStarted();

@@ -18,6 +18,20 @@ void PortModel::Disconnect() {
     changes_ |= 1u << 17;
 }
 
+void PortModel::SetValue(std::uint32_t value, std::uint64_t nowNs) {
+    connected_ = (value & portsc::kCcs) != 0;
+    enabled_ = (value & portsc::kPed) != 0;
+    resetting_ = (value & portsc::kPr) != 0;
+    resetDoneAt_ = resetNs_ == kNever ? kNever : nowNs + resetNs_;
+    linkState_ = (value & portsc::kPlsMask) >> portsc::kPlsShift;
+    powered_ = (value & portsc::kPp) != 0;
+    speed_ = (value & portsc::kSpeedMask) >> portsc::kSpeedShift;
+    wakeOnConnect_ = (value & portsc::kWce) != 0;
+    changes_ = value & portsc::kChangeMask;
+    fixed_ = 0;
+    fixed_ = value & ~Read(nowNs);
+}
+
 void PortModel::Settle(std::uint64_t nowNs) {
     if (resetting_ && resetNs_ != kNever && nowNs >= resetDoneAt_) {
         resetting_ = false;
@@ -42,7 +56,7 @@ std::uint32_t PortModel::Read(std::uint64_t nowNs) {
     v |= connected_ ? (speed_ << portsc::kSpeedShift) & portsc::kSpeedMask : 0;
     v |= changes_ & portsc::kChangeMask;
     v |= wakeOnConnect_ ? portsc::kWce : 0;
-    return v;
+    return v | fixed_;
 }
 
 void PortModel::Write(std::uint32_t value, std::uint64_t nowNs) {

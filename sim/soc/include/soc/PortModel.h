@@ -1,7 +1,9 @@
 #pragma once
 // An xHCI port status and control register (PORTSC): connect status, enable, reset, link
 // state, power, speed, wake-on-connect and the write-1-to-clear change bits. A port reset
-// completes after a configurable virtual time, or never.
+// completes after a configurable virtual time, or never. A port may also be set to read a
+// given value, which it then keeps as its state: bits the model knows behave as such (a
+// reset started by a write still runs its course), the others read back as they were set.
 #include <cstdint>
 
 namespace soc {
@@ -38,6 +40,10 @@ class PortModel {
     void Disconnect();
     void SetLinkState(std::uint32_t linkState) { linkState_ = linkState; }
     void SetResetTime(std::uint64_t ns) { resetNs_ = ns; }
+    // The port reads `value` from now on: connect, enable, link state, power, speed, wake on
+    // connect and the change bits are taken from it, the other bits read as given. A value
+    // with the reset bit set is a reset in progress since `nowNs`.
+    void SetValue(std::uint32_t value, std::uint64_t nowNs);
 
     std::uint32_t Read(std::uint64_t nowNs);
     void Write(std::uint32_t value, std::uint64_t nowNs);
@@ -57,6 +63,7 @@ class PortModel {
     std::uint32_t linkState_ = link::kRxDetect;
     std::uint32_t speed_ = 0;
     std::uint32_t changes_ = 0;
+    std::uint32_t fixed_ = 0; // bits the model does not know, read as they were set
     int resetsStarted_ = 0;
 };
 

@@ -66,6 +66,8 @@ class Soc : public kmdf::Hardware {
     void DetachPort(int instance, int k);
     void SetPortLinkState(int instance, int k, std::uint32_t linkState);
     void SetPortResetTime(int instance, int k, std::uint64_t ns);
+    // PORTSC k reads `value` from now on, with the port's behaviour on top (PortModel::SetValue).
+    void SetPortValue(int instance, int k, std::uint32_t value);
     int PortResetsStarted(int instance, int k);
 
     // The event status of SS PHY `phy` (0..3): bit 2 reads busy for the next `busyReads`
