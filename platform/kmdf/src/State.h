@@ -1,5 +1,6 @@
 #pragma once
 // Internal state of the stand-in: framework objects, devices, mappings, pool, providers.
+#include <kmdf/History.h>
 #include <kmdf/Machine.h>
 #include <evntrace.h>
 
@@ -164,6 +165,7 @@ struct Machine::State {
     std::string wppControlGuid;
     UCHAR traceLevel = TRACE_LEVEL_VERBOSE;
     std::vector<DiagnosticRecord> diagnostics;
+    std::map<UCHAR, std::size_t> diagnosticsByLevel; // all of them, also those dropped
 
     // The world beside the driver.
     std::map<std::wstring, std::shared_ptr<_DEVICE_OBJECT>> namedDevices;
@@ -176,6 +178,9 @@ struct Machine::State {
     std::map<std::string, std::map<std::size_t, NTSTATUS>> failingCalls;
     std::map<std::string, std::size_t> callCounts;
     std::vector<CallbackRecord> callbacks;
+
+    // The lists above keep the last `historyLimit` entries each; 0 keeps all.
+    std::size_t historyLimit = 0;
 };
 
 // The state of the machine that is running, or a bug check if there is none.

@@ -54,7 +54,8 @@ VOID WppStandInTrace(UCHAR Level, ULONG Flags, const char* FlagName, const char*
         if (Level > s.traceLevel) {
             return;
         }
-        s.diagnostics.push_back(d);
+        AppendBounded(s.diagnostics, d, s.historyLimit);
+        ++s.diagnosticsByLevel[d.level];
     }
     s.hardware->OnDiagnostic(d);
 }

@@ -113,6 +113,9 @@ class Machine {
     std::size_t CountDiagnostics(UCHAR level) const;
     void SetTraceLevel(UCHAR level); // what a trace session enables; default verbose
     std::string WppControlGuid() const;
+    // Long runs keep only the last `entries` callbacks, diagnostics and events (at least;
+    // 0, the default, keeps all); CountDiagnostics still counts every diagnostic.
+    void LimitHistory(std::size_t entries);
 
     // Event consumers.
     void EnableProvider(const GUID& provider, UCHAR level, ULONGLONG matchAnyKeyword,
