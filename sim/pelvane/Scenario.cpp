@@ -128,7 +128,7 @@ std::vector<Phase> PhasesOf(const std::string& name, World& world) {
 // entry), taken through the scenario's phases, then stopped (D0 exit to D3Final, release
 // hardware) and removed; the driver is unloaded. Instances run at once, a thread each.
 bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, World& world,
-         kmdf::Machine& machine, std::ostream& errors, TransitionTimes& times) {
+         kmdf::Machine& machine, std::ostream& errors, ScenarioObserver& observer) {
     NTSTATUS status = machine.LoadDriver(DriverEntry);
     if (!NT_SUCCESS(status)) {
         errors << "pelvane-sim: driver entry failed, status " << Status(status) << "\n";
@@ -149,7 +149,7 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
     auto book = [&](int instance, int order, const char* transition, std::uint64_t before) {
         std::uint64_t ns = clock.NowNs(instance) - before;
         std::lock_guard<std::mutex> hold(lock);
-        times.push_back({instance, order, transition, ns});
+        observer.TransitionEnded({instance, order, transition, ns});
     };
     auto fail = [&](int instance, const char* step, NTSTATUS failed) {
         std::lock_guard<std::mutex> hold(lock);
@@ -183,7 +183,7 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
     world.AfterStart();
     int order = 0;
     for (const Phase& phase : phases) {
-        ++order;
+        observer.PhaseBegins(++order, phase.name);
         if (phase.world) {
             phase.world();
             continue;
@@ -266,7 +266,7 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, soc
 }
 
 bool RunScenario(const std::string& name, const std::vector<int>& instances, World& world,
-                 kmdf::Machine& machine, std::ostream& errors, TransitionTimes* times) {
+                 kmdf::Machine& machine, std::ostream& errors, ScenarioObserver& observer) {
     if (!KnownScenario(name)) {
         errors << "pelvane-sim: unknown scenario \"" << name << "\"\n";
         return false;
@@ -276,15 +276,7 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, Wor
     if (name == "load-add-unload") {
         ok = LoadAddUnload(instances, world, machine, errors);
     } else {
-        TransitionTimes measured;
-        ok = Run(instances, PhasesOf(name, world), world, machine, errors, measured);
-        std::stable_sort(
-            measured.begin(), measured.end(), [](const TransitionTime& a, const TransitionTime& b) {
-                return a.instance != b.instance ? a.instance < b.instance : a.order < b.order;
-            });
-        if (times) {
-            *times = std::move(measured);
-        }
+        ok = Run(instances, PhasesOf(name, world), world, machine, errors, observer);
     }
     world.Withdraw();
     kmdf::Books books = machine.GetBooks();
@@ -292,6 +284,24 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, Wor
         errors << "pelvane-sim: books not balanced after the scenario: " << books.Describe()
                << "\n";
         ok = false;
+    }
+    return ok;
+}
+
+bool RunScenario(const std::string& name, const std::vector<int>& instances, World& world,
+                 kmdf::Machine& machine, std::ostream& errors, TransitionTimes* times) {
+    struct Collect : ScenarioObserver {
+        TransitionTimes measured;
+        void TransitionEnded(const TransitionTime& t) override { measured.push_back(t); }
+    } collect;
+    bool ok = RunScenario(name, instances, world, machine, errors, collect);
+    std::stable_sort(collect.measured.begin(), collect.measured.end(),
+                     [](const TransitionTime& a, const TransitionTime& b) {
+                         return a.instance != b.instance ? a.instance < b.instance
+                                                         : a.order < b.order;
+                     });
+    if (times) {
+        *times = std::move(collect.measured);
     }
     return ok;
 }

@@ -84,10 +84,16 @@ class World {
     const WorldOptions& Options() const { return options_; }
     soc::Soc& Soc() const { return soc_; }
 
+    // The machine and the devices keep only the last `entries` of each list of what happened
+    // (kmdf/History.h), so that a long run does not grow.
+    void LimitHistory(std::size_t entries);
+
     // The wake-line service's device arrives now (once).
     void Publish();
 
   private:
+    void ApplyHistoryLimit();
+
     soc::Soc& soc_;
     kmdf::Machine& machine_;
     WorldOptions options_;
@@ -95,6 +101,7 @@ class World {
     std::shared_ptr<gpio::GpioModel> gpio_[kInstances];
     std::shared_ptr<wakeline::WakeLineService> service_;
     bool published_ = false;
+    std::size_t historyLimit_ = 0;
 };
 
 } // namespace pelvane
