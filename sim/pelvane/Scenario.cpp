@@ -115,20 +115,24 @@ std::vector<Phase> PhasesOf(const std::string& name, World& world) {
             Phase{"wake-line service arrives", nullptr, [&world] { world.Publish(); }});
         SleepWake(phases);
     } else if (name == "cycle") {
-        for (int i = 0; i < world.Options().cycles; ++i) {
-            SleepWake(phases);
-            Hibernate(phases);
-            StopRestart(phases);
-        }
+        // One round; Run repeats it (RoundsOf).
+        SleepWake(phases);
+        Hibernate(phases);
+        StopRestart(phases);
     }
     return phases;
+}
+
+// How many times Run goes through the phases: a soak's rounds are not listed one by one.
+int RoundsOf(const std::string& name, const World& world) {
+    return name == "cycle" ? world.Options().cycles : 1;
 }
 
 // The driver is loaded; each instance is added and started (prepare hardware, then D0
 // entry), taken through the scenario's phases, then stopped (D0 exit to D3Final, release
 // hardware) and removed; the driver is unloaded. Instances run at once, a thread each.
-bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, World& world,
-         kmdf::Machine& machine, std::ostream& errors, ScenarioObserver& observer) {
+bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, int rounds,
+         World& world, kmdf::Machine& machine, std::ostream& errors, ScenarioObserver& observer) {
     NTSTATUS status = machine.LoadDriver(DriverEntry);
     if (!NT_SUCCESS(status)) {
         errors << "pelvane-sim: driver entry failed, status " << Status(status) << "\n";
@@ -181,12 +185,11 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
         running[instance] = true;
     });
     world.AfterStart();
-    int order = 0;
-    for (const Phase& phase : phases) {
-        observer.PhaseBegins(++order, phase.name);
+    // A phase: something that happens in the world, or a transition of each running instance.
+    auto runPhase = [&](const Phase& phase, int order) {
         if (phase.world) {
             phase.world();
-            continue;
+            return;
         }
         ForEachInstance(instances, [&](int instance) {
             kmdf::DeviceId id;
@@ -204,6 +207,13 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
                 fail(instance, phase.name, s);
             }
         });
+    };
+    int order = 0;
+    for (int round = 0; round < rounds; ++round) {
+        for (const Phase& phase : phases) {
+            observer.PhaseBegins(++order, phase.name);
+            runPhase(phase, order);
+        }
     }
     ForEachInstance(instances, [&](int instance) {
         kmdf::DeviceId id;
@@ -276,7 +286,8 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, Wor
     if (name == "load-add-unload") {
         ok = LoadAddUnload(instances, world, machine, errors);
     } else {
-        ok = Run(instances, PhasesOf(name, world), world, machine, errors, observer);
+        ok = Run(instances, PhasesOf(name, world), RoundsOf(name, world), world, machine, errors,
+                 observer);
     }
     world.Withdraw();
     kmdf::Books books = machine.GetBooks();
