@@ -1,6 +1,8 @@
 #pragma once
 // WPP software tracing of Pelvane: the control GUID, the trace flags and the TraceEvents
 // function that the trace preprocessor expands in every source's .tmh.
+// <evntrace.h> (through <wmistr.h>) needs the kernel's base types first.
+#include <ntddk.h>
 #include <evntrace.h>
 
 // clang-format off
