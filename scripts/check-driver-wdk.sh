@@ -21,9 +21,18 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/pelvane-wdk.XXXXXX") || exit 1
 # The checker copies read-only files when its folder is read-only; make them removable.
 trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
 
+# The checker copies its headers into REALHEADERS_TMP and patches the copies there; copied from
+# a read-only folder, they are read-only too, which only root may ignore. Other users run it
+# from a writable copy in the temporary folder.
+checker=$realheaders
+if [ ! -w "$realheaders/kmdf-1.15/wdf.h" ]; then
+    cp -r "$realheaders" "$work/realheaders" && chmod -R u+w "$work/realheaders" || exit 1
+    checker=$work/realheaders
+fi
+
 export REALHEADERS_TMP="$work/check"
 export EXTRA_GAPS="$PWD/scripts/wdk-gaps.h"
-if ! bash "$realheaders/check-driver" driver; then
+if ! bash "$checker/check-driver" driver; then
     echo "real-header check: the driver does not build as a WDK build would (see above)"
     exit 1
 fi
