@@ -54,6 +54,8 @@ struct WorldOptions {
     bool gpio = true; // the resource lists carry the GPIO connection
     ServiceArrival service = ServiceArrival::Early;
     bool provider = true;          // a trace consumer enables the driver's event provider
+    // The WPP trace session on the driver's control GUID; none: nobody traces.
+    std::optional<kmdf::WppSession> wpp = kmdf::WppSession{};
     int cycles = 1;                // rounds of the cycle scenario
     std::vector<PortValue> portsc; // applied in order to every instance's ports
     // How long a port reset takes on every port (soc::PortModel::kNever: it never completes);
