@@ -343,8 +343,7 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 for (const auto& name : WppFlagNames()) {
                     flags += (flags.empty() ? "" : ",") + name;
                 }
-                return bad("--wpp (off, or a level from 0 to 255 and any of " + flags + ")",
-                           value);
+                return bad("--wpp (off, or a level from 0 to 255 and any of " + flags + ")", value);
             }
         } else if (arg == "--cycles") {
             unsigned long long cycles = 0;

@@ -36,7 +36,7 @@ inline constexpr char WppControlGuidText[] = WPP_CONTROL_GUIDS;
 #define WPP_LEVEL_ENABLED(Flags) WppStandInFlagEnabled(WPP_BIT_##Flags)
 #define WPP_CONTROL(Bit) WppStandInControl(Bit)
 #define TraceEvents(Level, Flags, Msg, ...)                                                        \
-    (WPP_LEVEL_FLAGS_ENABLED(Level, Flags)                                                        \
+    (WPP_LEVEL_FLAGS_ENABLED(Level, Flags)                                                         \
          ? WppStandInTrace((Level), WPP_BIT_##Flags, #Flags, __func__,                             \
                            Msg __VA_OPT__(, ) __VA_ARGS__)                                         \
          : (void)0)
