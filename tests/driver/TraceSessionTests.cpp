@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "Harness.h"
 #include "Scenario.h"
+#include "Bands.h"
 
 #include "frame/Trace.h"
 #include <WppRecorder.h>
@@ -86,9 +87,9 @@ TEST(TraceSessionOption, TakesOffOrALevelWithTheDriversFlagsByName) {
         << errors.str();
 }
 
-// What the world outside the driver sees of a run: every record but the diagnostics, in order.
-std::vector<std::string> RunOutside(const std::string& scenario, const char* instance,
-                                    const char* wpp) {
+// The records of a pelvane-sim run of one scenario on one instance with that --wpp setting.
+std::vector<soc::TraceRecord> RunSim(const std::string& scenario, const char* instance,
+                                     const char* wpp) {
     std::ostringstream errors;
     auto line = pelvane::ParseCommandLine(
         {"--scenario", scenario, "--instance", instance, "--wpp", wpp}, errors);
@@ -103,8 +104,14 @@ std::vector<std::string> RunOutside(const std::string& scenario, const char* ins
         EXPECT_TRUE(pelvane::RunScenario(line->scenario, line->instances, world, machine, errors))
             << errors.str();
     }
+    return soc.Records();
+}
+
+// What the world outside the driver sees of a run: every record but the diagnostics, in order.
+std::vector<std::string> RunOutside(const std::string& scenario, const char* instance,
+                                    const char* wpp) {
     std::vector<std::string> out;
-    for (const soc::TraceRecord& r : soc.Records()) {
+    for (const soc::TraceRecord& r : RunSim(scenario, instance, wpp)) {
         if (r.op != soc::Op::Trace) {
             out.push_back(soc::FormatJson(r));
         }
@@ -162,6 +169,32 @@ TEST(TraceSessionScenarios, EveryScenarioRunsTheSameWithTracingOffAndFullyOn) {
             if (BringUps(scenario.name) > 0) { // a scenario added later: the rest holds
                 EXPECT_EQ(inserted, BringUps(scenario.name));
             }
+        }
+    }
+}
+
+// Every callback and sequence traces its entry and its exit: in a cycle on each instance, the
+// steps that had none before open and close, and every step that opens also closes.
+TEST(TraceSessionScenarios, EveryStepThatTracesItsEntryTracesItsExit) {
+    const char* const named[] = {"OnWakeLineArrival", "RegisterWakeLineArrival",
+                                 "TearDownWakeLine",  "GetSocVersion",
+                                 "HsPhyReset",        "SsPhyReset",
+                                 "PhyWriteTable"};
+    for (const char* instance : {"primary", "secondary", "multiport"}) {
+        SCOPED_TRACE(instance);
+        std::map<std::string, std::pair<int, int>> steps; // function: entries, exits
+        for (const soc::TraceRecord& r : RunSim("cycle", instance, "5")) {
+            if (r.op == soc::Op::Trace && timeline::IsEntryMessage(r.message)) {
+                ++steps[r.function].first;
+            } else if (r.op == soc::Op::Trace && timeline::IsExitMessage(r.message)) {
+                ++steps[r.function].second;
+            }
+        }
+        for (const char* function : named) {
+            EXPECT_GT(steps[function].first, 0) << function;
+        }
+        for (const auto& [function, count] : steps) {
+            EXPECT_EQ(count.first, count.second) << function << " entries and exits";
         }
     }
 }
