@@ -1,6 +1,7 @@
 // The SoC version: the DSDT names the SoC information record, which holds it. The look-up runs
 // once per driver load; every instance gets its result. Two instances may look it up at the
 // same time; both store the same value.
+#include <ntddk.h>
 #include <aux_klib.h>
 
 #include "frame/HardwareResources.h"
