@@ -241,9 +241,13 @@ void Machine::LimitHistory(std::size_t entries) {
     state_->historyLimit = entries;
 }
 
-void Machine::SetTraceLevel(UCHAR level) {
+void Machine::SetWppSession(std::optional<WppSession> session) {
     std::lock_guard guard(state_->lock);
-    state_->traceLevel = level;
+    state_->wppSession = session;
+}
+
+void Machine::SetTraceLevel(UCHAR level) {
+    SetWppSession(WppSession{level, 0xFFFFFFFF});
 }
 
 std::string Machine::WppControlGuid() const {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -163,7 +164,7 @@ struct Machine::State {
     std::map<PVOID, int> references;
     int wppSessions = 0;
     std::string wppControlGuid;
-    UCHAR traceLevel = TRACE_LEVEL_VERBOSE;
+    std::optional<WppSession> wppSession = WppSession{};
     std::vector<DiagnosticRecord> diagnostics;
     std::map<UCHAR, std::size_t> diagnosticsByLevel; // all of them, also those dropped
 
