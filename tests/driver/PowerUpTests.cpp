@@ -228,6 +228,55 @@ TEST_F(PowerUp, SsPhyFailingDuringThePowerUp) {
     EXPECT_TRUE(Matches(Trace(), shared, 2));
 }
 
+// HS port 2 in Polling at power-up looks for a device as in RxDetect: HS PHY 3 is programmed
+// again before the suspend bits are cleared.
+TEST_F(PowerUp, MultiportWithHsPort2PollingProgramsHsPhy3Again) {
+    soc.SetPortLinkState(2, 2, soc::link::kPolling);
+    FILTER_EXTENSION c = Context(2);
+    c.Mpdp = 1;
+    ASSERT_EQ(PowerDownController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
+    soc.Poke(soc::BlockKind::Phy, 0, kSharedCtl, 0);
+    soc.ClearTrace();
+    EXPECT_EQ(PowerUpController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
+    Sequence s = MultiportResume(true, MultiportSsResume());
+    s += PortReads(2);
+    EXPECT_TRUE(Matches(Trace(), s, 2));
+}
+
+// An active device on pair 0 keeps its SS PHY on, so only pair 1's SS PHY is off: the power-up
+// programs SS PHY 3 alone and drives no GPIO line, which belongs to SS PHY 2. When SS PHY 3
+// never reports ready, the failure is recorded, the flag cleared, and both PHYs still resumed.
+TEST_F(PowerUp, MultiportWithOnlyPair1SsPhyOffAndItsProgrammingFailing) {
+    Attach(2, 1, 3, kU0);
+    Attach(2, 3, 4, kU0);
+    for (bool phy3Ready : {true, false}) {
+        SCOPED_TRACE(phy3Ready ? "SS PHY 3 ready" : "SS PHY 3 never ready");
+        FILTER_EXTENSION c = Context(2);
+        c.Mprd = 1;
+        c.GpioTarget = OpenGpioTarget();
+        ASSERT_EQ(PowerDownController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
+        ASSERT_EQ(pairs[0].SsPhyOff, 0);
+        ASSERT_EQ(pairs[1].SsPhyOff, 1);
+        if (!phy3Ready) {
+            soc.SsPhyReadyAfter(3, -1);
+        }
+        soc.Poke(soc::BlockKind::Phy, 0, kSharedCtl, 0);
+        soc.ClearTrace();
+
+        EXPECT_EQ(PowerUpController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
+        Sequence reprogramming = SsPhy(3, phy3Ready ? 1 : 0);
+        reprogramming += MultiportSsResume();
+        Sequence s = MultiportResume(true, reprogramming);
+        s += PortReads(2);
+        EXPECT_TRUE(Matches(Trace(), s, 2));
+        EXPECT_TRUE(GpioLevels().empty());
+        EXPECT_EQ(pairs[1].SsPhyOff, 0);
+        EXPECT_EQ(c.SsPhyFailed, phy3Ready ? 0 : 1);
+        EXPECT_EQ(ReportedError("SS PHY 3 programmed again"), !phy3Ready);
+        EXPECT_EQ(c.PoweredDown, 0);
+    }
+}
+
 // Pair 1's SS port polling with nothing attached: the power-down is abandoned for its port
 // reset. Before that, pair 0's SS PHY was left powered ("MPDP" = 1) or skipped for an active
 // device, so the D0 entry only pulses the shared PHY control, as the documented row says.
