@@ -174,6 +174,59 @@ Sequence MultiportIdleLowPower(bool keepPowered) {
     return s;
 }
 
+// Multiport's HS part: both GUSB2PHYCFG suspend bits with their polls, and the pulse of each
+// pair's HS PHY control (0x4064, 0x5064) when its HS port is suspended.
+Sequence MultiportHsSuspend(bool pair0Suspended, bool pair1Suspended) {
+    Sequence s = {Set(kCtl, kUsb2Cfg0, 0x40)};
+    s += Poll(kStatus0);
+    if (pair0Suspended) {
+        s += {Set(kCtl, kEvtStat0, 0x30), Set(kPhy, 0x4064, 0x1), StallUs(100),
+              Clear(kPhy, 0x4064, 0x1)};
+    }
+    s += {Set(kCtl, kUsb2Cfg1, 0x40)};
+    s += Poll(kStatus1);
+    if (pair1Suspended) {
+        s += {Set(kCtl, kEvtStat1, 0x30), Set(kPhy, 0x5064, 0x1), StallUs(100),
+              Clear(kPhy, 0x5064, 0x1)};
+    }
+    return s;
+}
+
+// A Multiport SS PHY in low power after its pipe's suspend bit and poll: armed for a suspended
+// SS device (wake detect 0x3), else idle (0x11) and, with "MPDP" 0, powered down.
+Sequence MultiportSsLowPower(unsigned pair, bool ssSuspended) {
+    const std::uint32_t pipe = pair == 0 ? kPipe0 : kPipe1;
+    const PhyRegs& regs = kPhys[2 + pair];
+    Sequence s;
+    if (pair == 1) {
+        s += {Read(kCtl, kPortsc4)};
+    }
+    s += {Set(kCtl, pipe, 0x20000)};
+    s += Poll(pair == 0 ? kStatus0 : kStatus1);
+    s += {Set(kCtl, pipe, 0x400000), Field(kPhy, regs.wakeDetect, ssSuspended ? 0x3 : 0x11, 0x13),
+          Write(kPhy, regs.lowPower, 0)};
+    if (!ssSuspended) {
+        s += {Write(kPhy, regs.power, 0)};
+    }
+    s += {Write(kCtl, pair == 0 ? kEvtStat0 : kEvtStat1, 0x4)};
+    return s;
+}
+
+// The wrapper's events of one Multiport pair, armed by its SS PHY's state.
+Sequence MultiportArmPair(unsigned pair, std::uint32_t enable) {
+    return {WriteBack(kCtl, pair == 0 ? kEvtStat0 : kEvtStat1),
+            Field(kCtl, pair == 0 ? kEvtEnable0 : kEvtEnable1, enable, 0x1028),
+            WriteBack(kCtl, pair == 0 ? kIrqStat0 : kIrqStat1)};
+}
+
+// Both pairs' events and the interrupt.
+Sequence MultiportArm(std::uint32_t enable0, std::uint32_t enable1) {
+    Sequence s = MultiportArmPair(0, enable0);
+    s += MultiportArmPair(1, enable1);
+    s += {Set(kCtl, kIrqEnable, 0x1000)};
+    return s;
+}
+
 TEST_F(PowerDown, MultiportIdleWithMpdpZeroAndOne) {
     WDFIOTARGET gpio = OpenGpioTarget();
     for (UCHAR mpdp : {0, 1}) {
@@ -202,18 +255,12 @@ TEST_F(PowerDown, MultiportActiveDeviceOnPairZeroKeepsItsSsPhyAndEvents) {
     FILTER_EXTENSION c = Context(2);
     EXPECT_EQ(PowerDownController(&c, D3), STATUS_SUCCESS);
     Sequence s = PortPasses(2);
-    s += {Set(kCtl, kUsb2Cfg0, 0x40)};
-    s += Poll(kStatus0);
-    s += {Set(kCtl, kUsb2Cfg1, 0x40)};
-    s += Poll(kStatus1);
+    s += MultiportHsSuspend(false, false);
     s += ClearEvents(2);
     s += ClearEvents(3);
-    s += {Read(kCtl, kPortsc4), Set(kCtl, kPipe1, 0x20000)};
-    s += Poll(kStatus1);
-    s += {Set(kCtl, kPipe1, 0x400000), Field(kPhy, 0xCE08, 0x11, 0x13), Write(kPhy, 0xC88C, 0),
-          Write(kPhy, 0xC840, 0), Write(kCtl, kEvtStat1, 0x4)};
-    s += {WriteBack(kCtl, kEvtStat1), Field(kCtl, kEvtEnable1, 0x20, 0x1028),
-          WriteBack(kCtl, kIrqStat1), Set(kCtl, kIrqEnable, 0x1000)};
+    s += MultiportSsLowPower(1, false);
+    s += MultiportArmPair(1, 0x20);
+    s += {Set(kCtl, kIrqEnable, 0x1000)};
     EXPECT_TRUE(Matches(Trace(), s, 2));
     EXPECT_EQ(wakeLineCalls, (std::vector<WakeLineCall>{
                                  {0x23B, 1, 1}, {0x22E, 1, 1}, {0x247, 1, 1}, {0x244, 1, 1}}));
@@ -446,55 +493,6 @@ TEST_F(PowerDown, BusyPortsOnlyChangeTheDiagnostic) {
 // Situations the rows cover and the tests above do not. Each whole sequence is typed from the
 // power-down's rows: the HS column of each pair, then the SS part of each pair in turn.
 
-// Multiport's HS part: both GUSB2PHYCFG suspend bits with their polls, and the pulse of each
-// pair's HS PHY control (0x4064, 0x5064) when its HS port is suspended.
-Sequence MultiportHsSuspend(bool pair0Suspended, bool pair1Suspended) {
-    Sequence s = {Set(kCtl, kUsb2Cfg0, 0x40)};
-    s += Poll(kStatus0);
-    if (pair0Suspended) {
-        s += {Set(kCtl, kEvtStat0, 0x30), Set(kPhy, 0x4064, 0x1), StallUs(100),
-              Clear(kPhy, 0x4064, 0x1)};
-    }
-    s += {Set(kCtl, kUsb2Cfg1, 0x40)};
-    s += Poll(kStatus1);
-    if (pair1Suspended) {
-        s += {Set(kCtl, kEvtStat1, 0x30), Set(kPhy, 0x5064, 0x1), StallUs(100),
-              Clear(kPhy, 0x5064, 0x1)};
-    }
-    return s;
-}
-
-// A Multiport SS PHY in low power after its pipe's suspend bit and poll: armed for a suspended
-// SS device (wake detect 0x3), else idle (0x11) and, with "MPDP" 0, powered down.
-Sequence MultiportSsLowPower(unsigned pair, bool ssSuspended) {
-    const std::uint32_t pipe = pair == 0 ? kPipe0 : kPipe1;
-    const PhyRegs& regs = kPhys[2 + pair];
-    Sequence s;
-    if (pair == 1) {
-        s += {Read(kCtl, kPortsc4)};
-    }
-    s += {Set(kCtl, pipe, 0x20000)};
-    s += Poll(pair == 0 ? kStatus0 : kStatus1);
-    s += {Set(kCtl, pipe, 0x400000), Field(kPhy, regs.wakeDetect, ssSuspended ? 0x3 : 0x11, 0x13),
-          Write(kPhy, regs.lowPower, 0)};
-    if (!ssSuspended) {
-        s += {Write(kPhy, regs.power, 0)};
-    }
-    s += {Write(kCtl, pair == 0 ? kEvtStat0 : kEvtStat1, 0x4)};
-    return s;
-}
-
-// The wrapper's events of both pairs, armed by their SS PHYs' state, and the interrupt.
-Sequence MultiportArm(std::uint32_t enable0, std::uint32_t enable1) {
-    return {WriteBack(kCtl, kEvtStat0),
-            Field(kCtl, kEvtEnable0, enable0, 0x1028),
-            WriteBack(kCtl, kIrqStat0),
-            WriteBack(kCtl, kEvtStat1),
-            Field(kCtl, kEvtEnable1, enable1, 0x1028),
-            WriteBack(kCtl, kIrqStat1),
-            Set(kCtl, kIrqEnable, 0x1000)};
-}
-
 // An SS device asleep in U3 on either pair: its PHY is armed for wake detection and stays
 // powered, the other pair's empty PHY goes off. On pair 1 the link (U3) is not RxDetect: only
 // the port reset's guard for a suspended SS port keeps the sleeping device's port from being
@@ -591,8 +589,8 @@ TEST_F(PowerDown, MultiportAtD3FinalWithAnActiveDeviceOnPair0) {
     s += Poll(kStatus1);
     s += {Field(kPhy, 0xCE08, 0x11, 0x13), Write(kPhy, 0xC88C, 0), Write(kPhy, 0xC840, 0),
           Write(kCtl, kEvtStat1, 0x4)};
-    s += {WriteBack(kCtl, kEvtStat1), Field(kCtl, kEvtEnable1, 0x20, 0x1028),
-          WriteBack(kCtl, kIrqStat1), Set(kCtl, kIrqEnable, 0x1000)};
+    s += MultiportArmPair(1, 0x20);
+    s += {Set(kCtl, kIrqEnable, 0x1000)};
     EXPECT_TRUE(Matches(Trace(), s, 2));
     EXPECT_TRUE(wakeLineCalls.empty());
     EXPECT_EQ(pairs[0].LineAMode, 0u);

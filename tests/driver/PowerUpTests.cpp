@@ -169,17 +169,30 @@ TEST_F(PowerUp, MultiportAfterMpdpZeroPowerDownProgramsBothSsPhysAgain) {
     EXPECT_EQ(c.PoweredDown, 0);
 }
 
-TEST_F(PowerUp, MultiportWithMpdpOneAndHsPort2ActiveProgramsNothingAgain) {
-    Attach(2, 2, 3, kU0);
-    Attach(2, 4, 4, kU0);
-    FILTER_EXTENSION c = Context(2);
-    c.Mpdp = 1;
-    ASSERT_EQ(PowerDownController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
-    soc.ClearTrace();
-    EXPECT_EQ(PowerUpController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
-    Sequence s = MultiportResume(false, MultiportSsResume());
-    s += PortReads(2);
-    EXPECT_TRUE(Matches(Trace(), s, 2));
+// With "MPDP" 1 no SS PHY is programmed again. HS PHY 3 is, before the suspend bits are
+// cleared, while HS port 2 looks for a device (Polling counts as RxDetect), not while a device
+// is active on it.
+TEST_F(PowerUp, MultiportWithMpdpOneProgramsHsPhy3AgainOnlyWhileHsPort2LooksForADevice) {
+    for (bool polling : {false, true}) {
+        SCOPED_TRACE(polling ? "HS port 2 polling" : "HS port 2 active");
+        if (polling) {
+            soc.DetachPort(2, 2);
+            soc.DetachPort(2, 4);
+            soc.SetPortLinkState(2, 2, soc::link::kPolling);
+        } else {
+            Attach(2, 2, 3, kU0);
+            Attach(2, 4, 4, kU0);
+        }
+        FILTER_EXTENSION c = Context(2);
+        c.Mpdp = 1;
+        ASSERT_EQ(PowerDownController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
+        soc.Poke(soc::BlockKind::Phy, 0, kSharedCtl, 0);
+        soc.ClearTrace();
+        EXPECT_EQ(PowerUpController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
+        Sequence s = MultiportResume(polling, MultiportSsResume());
+        s += PortReads(2);
+        EXPECT_TRUE(Matches(Trace(), s, 2));
+    }
 }
 
 // SS PHY 2 never ready while it is programmed again: the flag is set, SS PHY 3 is still
@@ -226,21 +239,6 @@ TEST_F(PowerUp, SsPhyFailingDuringThePowerUp) {
     shared += up;
     shared += PortReads(2);
     EXPECT_TRUE(Matches(Trace(), shared, 2));
-}
-
-// HS port 2 in Polling at power-up looks for a device as in RxDetect: HS PHY 3 is programmed
-// again before the suspend bits are cleared.
-TEST_F(PowerUp, MultiportWithHsPort2PollingProgramsHsPhy3Again) {
-    soc.SetPortLinkState(2, 2, soc::link::kPolling);
-    FILTER_EXTENSION c = Context(2);
-    c.Mpdp = 1;
-    ASSERT_EQ(PowerDownController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
-    soc.Poke(soc::BlockKind::Phy, 0, kSharedCtl, 0);
-    soc.ClearTrace();
-    EXPECT_EQ(PowerUpController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
-    Sequence s = MultiportResume(true, MultiportSsResume());
-    s += PortReads(2);
-    EXPECT_TRUE(Matches(Trace(), s, 2));
 }
 
 // An active device on pair 0 keeps its SS PHY on, so only pair 1's SS PHY is off: the power-up

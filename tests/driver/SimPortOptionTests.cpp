@@ -1,7 +1,6 @@
 // pelvane-sim's port options: what a PORTSC register reads and how long a port reset takes,
 // from the command line through the world into the SoC's ports, seen in the driver's trace.
-#include "CommandLine.h"
-#include "Scenario.h"
+#include "SimRun.h"
 
 #include <gtest/gtest.h>
 
@@ -36,19 +35,9 @@ struct SleepWake {
 
     explicit SleepWake(std::vector<std::string> args) {
         args.insert(args.end(), {"--scenario", "sleep-wake", "--instance", "multiport"});
-        auto line = Parse(args, &errors);
-        if (!line) {
-            return;
-        }
-        soc::Soc soc;
-        {
-            kmdf::Machine machine(soc);
-            pelvane::World world(soc, machine, line->world);
-            std::ostringstream out;
-            ok = pelvane::RunScenario(line->scenario, line->instances, world, machine, out);
-            errors = out.str();
-        }
-        Split(soc.Records());
+        SimRun run = RunSim(args, [this](soc::Soc& soc, kmdf::Machine&) { Split(soc.Records()); });
+        ok = run.ok;
+        errors = run.errors;
     }
 
     // Callbacks in order: prepare hardware, D0 entry, D0 exit (sleep), D0 entry (wake), ...
