@@ -13,7 +13,7 @@ struct LengthRun {
     SimRun run;
     std::size_t registerAccesses = 0;
     std::size_t lengthErrors = 0;
-    std::size_t mappingsLeft = 0;
+    std::size_t mappingsLeft = 99;
 
     explicit LengthRun(const std::string& length) {
         run = RunSim(
@@ -27,7 +27,12 @@ struct LengthRun {
                         d.level == TRACE_LEVEL_ERROR &&
                         d.message == "controller block of 0x" + length + " bytes, 0xF89F4 needed";
                 }
-                mappingsLeft = machine.GetBooks().mappings;
+                // What prepare hardware left mapped when it returned, before release.
+                for (auto& callback : machine.Callbacks()) {
+                    if (callback.callback == "EvtDevicePrepareHardware") {
+                        mappingsLeft = callback.books.mappings;
+                    }
+                }
             });
     }
 };
