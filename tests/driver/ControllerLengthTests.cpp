@@ -57,12 +57,4 @@ TEST(ControllerLength, BlockThatEndsBeforeTheLastGlueRegisterIsRefusedUnmapped) 
     }
 }
 
-TEST(ControllerLength, CommandLineTakesHexadecimalOnly) {
-    for (const char* bad : {"-1", "0x", "100000000", "ten"}) {
-        SimRun run = RunSim({"--controller-length", bad});
-        EXPECT_FALSE(run.parsed) << bad;
-        EXPECT_NE(run.errors.find("--controller-length"), std::string::npos) << run.errors;
-    }
-}
-
 } // namespace
