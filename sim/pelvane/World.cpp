@@ -52,6 +52,7 @@ void World::Install() {
     for (int phy = 0; phy < 4; ++phy) {
         soc_.SsPhyReadyAfter(phy, options_.ssPhyReadyAfter < 0 ? -1 : options_.ssPhyReadyAfter - 1);
     }
+    machine_.SetWppSession(options_.wpp);
     if (options_.provider) {
         // Level 4 (information) and every keyword: all the power events.
         machine_.EnableProvider(PELVANE_PROVIDER_GUID, 4, 0);

@@ -55,7 +55,9 @@ struct WorldOptions {
     // The length of each controller's memory resource; none gives the whole block.
     std::optional<std::uint32_t> controllerLength;
     ServiceArrival service = ServiceArrival::Early;
-    bool provider = true;          // a trace consumer enables the driver's event provider
+    bool provider = true; // a trace consumer enables the driver's event provider
+    // The WPP trace session on the driver's control GUID; none: nobody traces.
+    std::optional<kmdf::WppSession> wpp = kmdf::WppSession{};
     int cycles = 1;                // rounds of the cycle scenario
     std::vector<PortValue> portsc; // applied in order to every instance's ports
     // How long a port reset takes on every port (soc::PortModel::kNever: it never completes);
