@@ -182,6 +182,11 @@ struct Machine::State {
 
     // The lists above keep the last `historyLimit` entries each; 0 keeps all.
     std::size_t historyLimit = 0;
+
+    // Events: one lock and one condition for all of them, and the threads blocked on one.
+    std::mutex dispatcherLock;
+    std::condition_variable dispatcherChanged;
+    std::size_t threadsWaiting = 0;
 };
 
 // The state of the machine that is running, or a bug check if there is none.
