@@ -332,6 +332,28 @@ void Soc::OnEvent(const kmdf::EventRecord& e) {
     Append(r);
 }
 
+void Soc::OnCallback(const kmdf::CallbackTrace& c) {
+    std::lock_guard guard(lock_);
+    TraceRecord r;
+    r.tNs = clock_.NowNs();
+    r.op = Op::Callback;
+    r.function = c.name;
+    r.returned = c.returned;
+    r.action = c.action;
+    r.state = c.state;
+    r.status = c.status;
+    Append(r);
+}
+
+void Soc::RecordSystem(const std::string& event) {
+    std::lock_guard guard(lock_);
+    TraceRecord r;
+    r.tNs = clock_.LatestNs(); // the system's event reaches every instance
+    r.op = Op::System;
+    r.event = event;
+    Append(r);
+}
+
 void Soc::RecordRequest(TraceRecord r) {
     std::lock_guard guard(lock_);
     r.tNs = clock_.NowNs();
