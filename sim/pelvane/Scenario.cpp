@@ -62,6 +62,12 @@ void ForEachInstance(const std::vector<int>& instances, const std::function<void
     }
 }
 
+// What the host-controller driver above needs once the device is in D0: a core configured as
+// a host (GCTL port capability direction, bits 13:12, = 1), as the bring-up leaves it.
+bool HostControllerReady(soc::Soc& soc, int instance) {
+    return (soc.Peek(soc::BlockKind::Controller, instance, 0xC110) & 0x3000) == 0x1000;
+}
+
 // One phase of a scenario: a power transition of every instance that runs (on a thread each),
 // or something that happens in the world meanwhile (on the calling thread): a system power
 // event, the power going off or on, the wake-line service arriving.
@@ -268,6 +274,12 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
             book(instance, order, phase.name, before);
             if (!NT_SUCCESS(s)) {
                 fail(instance, phase.name, s);
+            } else if (owner->State() == kmdf::PolicyState::Started &&
+                       !HostControllerReady(world.Soc(), instance)) {
+                std::lock_guard<std::mutex> hold(lock);
+                errors << "pelvane-sim: " << soc::InstanceName(instance) << " after " << phase.name
+                       << ": the controller is not configured as a host\n";
+                ok = false;
             }
         });
     }
