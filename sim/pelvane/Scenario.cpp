@@ -322,8 +322,8 @@ const std::vector<ScenarioInfo>& Scenarios() {
                   "           stop and remove it, unload; instances run at once on threads"},
         {"sleep-wake", "start, D0 exit to D3 with a sleep action, D0 entry, stop"},
         {"d3final", "start, then D0 exit to D3Final and release hardware (a removal)"},
-        {"hibernate", "start, D0 exit to D3 with the hibernate action, D0 entry resuming\n"
-                      "           from hibernation, stop"},
+        {"hibernate", "start, D0 exit to D3 with the hibernate action, power off and on,\n"
+                      "           D0 entry resuming from hibernation, stop"},
         {"stop-restart", "start, stop (D3Final, release hardware), start again, stop"},
         {"late-service", "start without the wake-line service, sleep and wake, the service\n"
                          "           arrives, sleep and wake again, stop"},
