@@ -133,6 +133,7 @@ class Soc : public kmdf::Hardware {
     std::uint32_t ReadLocked(const Location& at);
     void WriteLocked(const Location& at, std::uint32_t value);
     void Append(TraceRecord r);
+    TraceRecord Stamped(Op op) const; // a record of the calling thread's actor, now
     Location Checked(std::uint64_t physical, const char* what) const;
 
     mutable std::mutex lock_;
