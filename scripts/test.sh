@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: host build, sanitizer builds, driver header check.
+# Builds everything and runs every test: host build, sanitizer builds, driver header checks
+# (the stand-in's rules and, when ../shared/realheaders is there, the real WDK headers).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +10,9 @@ stage() { echo; echo "=== $*"; }
 
 stage "driver header check"
 bash scripts/check-driver-headers.sh
+
+stage "driver against the real KMDF and DDK headers, for ARM64 Windows"
+bash scripts/check-driver-wdk.sh
 
 stage "host build and tests"
 cmake --preset dev >/dev/null

@@ -1,5 +1,9 @@
 // The I/O target on the device's GPIO connection, opened through the resource hub by the
 // connection's ID.
+#include <ntddk.h>
+#include <wdf.h>
+// <reshub.h> uses FORCEINLINE, NTSTATUS and the safe string routines without including them.
+#include <ntstrsafe.h>
 #define RESHUB_USE_HELPER_ROUTINES
 #include <reshub.h>
 

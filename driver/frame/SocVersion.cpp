@@ -1,6 +1,7 @@
 // The SoC version: the DSDT names the SoC information record, which holds it. The look-up runs
 // once per driver load; every instance gets its result. Two instances may look it up at the
 // same time; both store the same value.
+#include <ntddk.h>
 #include <aux_klib.h>
 
 #include "frame/HardwareResources.h"
@@ -87,11 +88,18 @@ static ULONG LookUpSocVersion(VOID) {
 }
 
 ULONG GetSocVersion(VOID) {
+    ULONG version;
+
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_HARDWARE, "entry");
     if (ReadAcquire(&SocVersionLookedUp) != 0) {
-        return static_cast<ULONG>(ReadNoFence(&SocVersionValue));
+        version = static_cast<ULONG>(ReadNoFence(&SocVersionValue));
+        TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_HARDWARE, "exit, version 0x%08X looked up before",
+                    version);
+        return version;
     }
-    ULONG version = LookUpSocVersion();
+    version = LookUpSocVersion();
     WriteNoFence(&SocVersionValue, static_cast<LONG>(version));
     WriteRelease(&SocVersionLookedUp, 1);
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_HARDWARE, "exit, version 0x%08X", version);
     return version;
 }

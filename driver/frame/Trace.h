@@ -1,6 +1,8 @@
 #pragma once
 // WPP software tracing of Pelvane: the control GUID, the trace flags and the TraceEvents
 // function that the trace preprocessor expands in every source's .tmh.
+// <evntrace.h> (through <wmistr.h>) needs the kernel's base types first.
+#include <ntddk.h>
 #include <evntrace.h>
 
 // clang-format off
@@ -19,10 +21,10 @@
 
 #define WPP_FLAG_LEVEL_LOGGER(flag, level) WPP_LEVEL_LOGGER(flag)
 #define WPP_FLAG_LEVEL_ENABLED(flag, level) \
-    (WPP_LEVEL_ENABLED(flag) && WPP_CONTROL(WPP_BIT_##flag).Level >= level)
+    (WPP_LEVEL_ENABLED(flag) && WPP_CONTROL(WPP_BIT_##flag).Level >= (level))
 #define WPP_LEVEL_FLAGS_LOGGER(lvl, flags) WPP_LEVEL_LOGGER(flags)
 #define WPP_LEVEL_FLAGS_ENABLED(lvl, flags) \
-    (WPP_LEVEL_ENABLED(flags) && WPP_CONTROL(WPP_BIT_##flags).Level >= lvl)
+    (WPP_LEVEL_ENABLED(flags) && WPP_CONTROL(WPP_BIT_##flags).Level >= (lvl))
 // clang-format on
 
 //

@@ -14,12 +14,14 @@
 NTSTATUS RegisterWakeLineArrival(_In_opt_ PFILTER_EXTENSION Context) {
     NTSTATUS status;
 
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "entry");
     if (Context == NULL) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "no device context");
         return STATUS_INVALID_PARAMETER;
     }
     if (Context->ArrivalNotification != NULL) {
         TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_WAKE, "registered already");
+        TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit, status 0x%08X", STATUS_SUCCESS);
         return STATUS_SUCCESS;
     }
     status = IoRegisterPlugPlayNotification(
@@ -30,6 +32,7 @@ NTSTATUS RegisterWakeLineArrival(_In_opt_ PFILTER_EXTENSION Context) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE,
                     "IoRegisterPlugPlayNotification failed, status 0x%08X", status);
     }
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit, status 0x%08X", status);
     return status;
 }
 
@@ -128,11 +131,13 @@ _Use_decl_annotations_ NTSTATUS OnWakeLineArrival(PVOID NotificationStructure, P
 
     PAGED_CODE();
 
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "entry");
     if (notification == NULL || extension == NULL) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "no notification or no device context");
         return STATUS_INVALID_PARAMETER;
     }
     if (!IsEqualGUID(notification->InterfaceClassGuid, GUID_WAKE_LINE_INTERFACE)) {
+        TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit: another interface class");
         return STATUS_SUCCESS;
     }
     // The notification for an interface present at registration can run on the registering
@@ -142,17 +147,20 @@ _Use_decl_annotations_ NTSTATUS OnWakeLineArrival(PVOID NotificationStructure, P
     if (InterlockedIncrement(&extension->WakeLineNotifications) != 1) {
         TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_WAKE,
                     "notification handed to the callback that runs");
+        TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit");
         return STATUS_SUCCESS;
     }
     do {
         HandleWakeLineNotification(extension, notification->SymbolicLinkName);
     } while (InterlockedDecrement(&extension->WakeLineNotifications) != 0);
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit");
     return STATUS_SUCCESS;
 }
 
 VOID TearDownWakeLine(_In_ PFILTER_EXTENSION Context) {
     NTSTATUS status;
 
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "entry");
     // First the registration: once it has ended no callback can open or publish anything.
     if (Context->ArrivalNotification != NULL) {
         status = IoUnregisterPlugPlayNotificationEx(Context->ArrivalNotification);
@@ -171,4 +179,5 @@ VOID TearDownWakeLine(_In_ PFILTER_EXTENSION Context) {
     }
     WriteUCharRelease(&Context->WakeInterfaceReady, 0);
     CloseWakeLineTarget(Context);
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit");
 }

@@ -26,6 +26,7 @@ PCSTR PhyInstanceName(LONG Instance) {
 }
 
 VOID HsPhyReset(ULONG Phy, PVOID ClockResetBlock) {
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_PHY, "HS PHY %u reset: entry", Phy);
     if (Phy >= HS_PHY_COUNT) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_PHY, "no HS PHY %u", Phy);
         return;
@@ -36,6 +37,7 @@ VOID HsPhyReset(ULONG Phy, PVOID ClockResetBlock) {
     DelayMicroseconds(10);
     ModifyRegister(ClockResetBlock, reset, 0x0, 0x1);
     DelayMicroseconds(10);
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_PHY, "HS PHY %u reset: exit", Phy);
 }
 
 VOID HsPhyInitPort(ULONG Phy, PVOID ControllerBlock, PVOID ClockResetBlock, PVOID PhyBlock,

@@ -7,6 +7,7 @@
 
 VOID PhyWriteTable(PVOID Block, const ULONG* Offsets, const UCHAR* Values, ULONG Start,
                    ULONG Count) {
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_PHY, "entry: rows %u to %u", Start, Count);
     if (Offsets == NULL || Values == NULL || Count == 0) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_PHY, "no table to write (count %u)", Count);
         return;
@@ -20,4 +21,5 @@ VOID PhyWriteTable(PVOID Block, const ULONG* Offsets, const UCHAR* Values, ULONG
         }
         WriteRegister(Block, Offsets[i], Values[i]);
     }
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_PHY, "exit");
 }

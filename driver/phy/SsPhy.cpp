@@ -18,6 +18,7 @@ constexpr ULONG SS_PHY_STATUS_NOT_READY = 0x40; // bit 6
 constexpr ULONG SS_PHY_READY_POLLS = 4;         // status reads, each after 100 us
 
 VOID SsPhyReset(ULONG Phy, PVOID ClockResetBlock) {
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_PHY, "SS PHY %u reset: entry", Phy);
     if (Phy >= SS_PHY_COUNT) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_PHY, "no SS PHY %u", Phy);
         return;
@@ -34,6 +35,7 @@ VOID SsPhyReset(ULONG Phy, PVOID ClockResetBlock) {
     }
     DelayMicroseconds(100);
     ModifyRegister(ClockResetBlock, phy->Gate, 0x1, 0x1);
+    TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_PHY, "SS PHY %u reset: exit", Phy);
 }
 
 static VOID SsPhyWriteTable(ULONG Phy, PVOID PhyBlock) {

@@ -24,8 +24,11 @@ static VOID SetSsPhyCommonPartBit(PFILTER_EXTENSION Context) {
         return;
     }
     ModifyRegister(Context->PhyBase, port->SsPhyCommon, SS_PHY_COMMON_BIT1, SS_PHY_COMMON_BIT1);
+    // The read-back is part of the sequence: it happens whether or not anyone traces, so it
+    // stays out of the trace call, whose arguments only an enabled session evaluates.
+    ULONG common = ReadRegister(Context->PhyBase, port->SsPhyCommon);
     TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_HARDWARE, "%s: SS PHY common part 0x%08X",
-                port->PairName, ReadRegister(Context->PhyBase, port->SsPhyCommon));
+                port->PairName, common);
 }
 
 // Largest buffer of the first evaluation of "PHYC"; the reader grows it up to four times.

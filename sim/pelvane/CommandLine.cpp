@@ -3,6 +3,9 @@
 
 #include "Scenario.h"
 
+#include "frame/Trace.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -160,13 +163,52 @@ bool ParseService(const std::string& text, ServiceArrival& service) {
 
 } // namespace
 
+const std::vector<std::string>& WppFlagNames() {
+#define WPP_DEFINE_CONTROL_GUID(Name, Guid, Bits) Bits
+#define WPP_DEFINE_BIT(Name) #Name,
+    static const std::vector<std::string> names = {WPP_CONTROL_GUIDS};
+#undef WPP_DEFINE_BIT
+#undef WPP_DEFINE_CONTROL_GUID
+    return names;
+}
+
+bool ParseWppSession(const std::string& text, std::optional<kmdf::WppSession>& session) {
+    if (text == "off") {
+        session.reset();
+        return true;
+    }
+    auto colon = text.find(':');
+    unsigned long long level = 0;
+    if (!ParseUnsigned(text.substr(0, colon), 10, 0xFF, level)) {
+        return false;
+    }
+    kmdf::WppSession parsed;
+    parsed.level = static_cast<UCHAR>(level);
+    if (colon != std::string::npos) {
+        parsed.flags = 0;
+        const auto& names = WppFlagNames();
+        std::string list = text.substr(colon + 1) + ",";
+        for (std::size_t at = 0, comma; (comma = list.find(',', at)) != std::string::npos;
+             at = comma + 1) {
+            auto known = std::find(names.begin(), names.end(), list.substr(at, comma - at));
+            if (known == names.end()) {
+                return false;
+            }
+            parsed.flags |= 1u << (known - names.begin());
+        }
+    }
+    session = parsed;
+    return true;
+}
+
 void Usage(std::ostream& out) {
     out << "usage: pelvane-sim [--scenario NAME] [--instance primary|secondary|multiport|all]\n"
            "                   [--json] [--svg FILE] [--counter-frequency HZ]\n"
            "                   [--ss-phy-ready-after N|never] [--acpi NAME=VALUE]...\n"
            "                   [--override KIND:ADDRESS:VALUE]... [--soc-version HEX]\n"
            "                   [--no-sosi] [--no-gpio] [--service early|late|absent]\n"
-           "                   [--provider on|off] [--cycles N] [--timer-resolution MS]\n"
+           "                   [--provider on|off] [--wpp off|LEVEL[:FLAG,...]] [--cycles N]\n"
+           "                   [--timer-resolution MS]\n"
            "                   [--portsc K=HEX]... [--port-reset-ms N|never]\n"
            "                   [--hs-suspend-stuck primary|secondary]... [--help]\n"
            "\n"
@@ -195,6 +237,11 @@ void Usage(std::ostream& out) {
            "                           loads), late (after the start) or absent (default early)\n"
            "  --provider on|off        a trace consumer enables the driver's event provider\n"
            "                           (default on)\n"
+           "  --wpp off|LEVEL[:FLAGS]  the WPP trace session: none, or the level (2 error,\n"
+           "                           3 warning, 4 information, 5 verbose) and the flags it\n"
+           "                           enables, comma-separated, such as TRACE_PHY,TRACE_POWER\n"
+           "                           (default 5 with every flag); a trace call's arguments\n"
+           "                           are evaluated only when its level and flag are enabled\n"
            "  --cycles N               rounds of the cycle scenario (default 1)\n"
            "  --timer-resolution MS    sleeps end on the first system clock tick at or after\n"
            "                           their due time, ticks MS milliseconds apart (15.625,\n"
@@ -294,6 +341,14 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return bad("--provider (on or off)", value);
             }
             line.world.provider = value == "on";
+        } else if (arg == "--wpp") {
+            if (!ParseWppSession(value, line.world.wpp)) {
+                std::string flags;
+                for (const auto& name : WppFlagNames()) {
+                    flags += (flags.empty() ? "" : ",") + name;
+                }
+                return bad("--wpp (off, or a level from 0 to 255 and any of " + flags + ")", value);
+            }
         } else if (arg == "--cycles") {
             unsigned long long cycles = 0;
             if (!ParseUnsigned(value, 10, 1000000, cycles) || cycles == 0) {

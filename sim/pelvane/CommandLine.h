@@ -23,6 +23,12 @@ struct CommandLine {
 
 void Usage(std::ostream& out);
 
+// The driver's WPP flags by name, in the order of its control GUID's WPP_DEFINE_BIT entries.
+const std::vector<std::string>& WppFlagNames();
+
+// --wpp: "off" (no session) or LEVEL[:FLAG,...] (every flag when none is named).
+bool ParseWppSession(const std::string& text, std::optional<kmdf::WppSession>& session);
+
 // The command line read, or nothing after a message on `errors` (exit status 2).
 std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args,
                                             std::ostream& errors);

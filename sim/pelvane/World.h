@@ -53,7 +53,9 @@ struct WorldOptions {
     bool sosi = true; // the DSDT names the SoC information record
     bool gpio = true; // the resource lists carry the GPIO connection
     ServiceArrival service = ServiceArrival::Early;
-    bool provider = true;          // a trace consumer enables the driver's event provider
+    bool provider = true; // a trace consumer enables the driver's event provider
+    // The WPP trace session on the driver's control GUID; none: nobody traces.
+    std::optional<kmdf::WppSession> wpp = kmdf::WppSession{};
     int cycles = 1;                // rounds of the cycle scenario
     std::vector<PortValue> portsc; // applied in order to every instance's ports
     // How long a port reset takes on every port (soc::PortModel::kNever: it never completes);

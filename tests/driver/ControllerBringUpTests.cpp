@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -214,10 +215,28 @@ TEST_F(ControllerBringUp, ResetAndInitRowsForEveryInstance) {
 }
 
 TEST_F(ControllerBringUp, GlueStatusIsReadOnlyForAnEnabledDiagnostic) {
-    machine.SetTraceLevel(TRACE_LEVEL_ERROR);
-    FILTER_EXTENSION& c = Context(1);
-    EXPECT_EQ(ResetAndInitController(&c), STATUS_SUCCESS);
-    EXPECT_TRUE(Matches(Trace(), ResetAndInit(1, false, 0x10000, false), 1));
+    const ULONG hardware = 1u << 2; // the third flag of the control GUID, TRACE_HARDWARE
+    struct Case {
+        const char* what;
+        std::optional<kmdf::WppSession> session;
+        bool read;
+    };
+    const Case cases[] = {
+        {"no session", std::nullopt, false},
+        {"error level, every flag", kmdf::WppSession{TRACE_LEVEL_ERROR, 0xFFFFFFFF}, false},
+        {"verbose, all but TRACE_HARDWARE", kmdf::WppSession{TRACE_LEVEL_VERBOSE, ~hardware},
+         false},
+        {"information, TRACE_HARDWARE only", kmdf::WppSession{TRACE_LEVEL_INFORMATION, hardware},
+         true},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        machine.SetWppSession(k.session);
+        FILTER_EXTENSION& c = Context(1);
+        soc.ClearTrace();
+        EXPECT_EQ(ResetAndInitController(&c), STATUS_SUCCESS);
+        EXPECT_TRUE(Matches(Trace(), ResetAndInit(1, false, 0x10000, k.read), 1));
+    }
 }
 
 TEST_F(ControllerBringUp, CoreRowsForEveryInstanceWithAndWithoutGen1) {

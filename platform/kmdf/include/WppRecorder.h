@@ -30,7 +30,13 @@ inline constexpr char WppControlGuidText[] = WPP_CONTROL_GUIDS;
 #define WPP_INIT_TRACING(DriverObject, RegistryPath)                                               \
     WppStandInInitTracing((DriverObject), (RegistryPath), WppControlGuidText)
 #define WPP_CLEANUP(DriverObject) WppStandInCleanup(DriverObject)
-#define WPP_LEVEL_ENABLED(Flags) WppStandInEnabled(WPP_BIT_##Flags, TRACE_LEVEL_VERBOSE)
-#define WPP_FLAG_ENABLED(Flags, Level) WppStandInEnabled(WPP_BIT_##Flags, (Level))
+// As the preprocessor's output: WPP_LEVEL_ENABLED tests the flag alone, WPP_CONTROL gives the
+// session's level, and a trace call tests the driver's own WPP_LEVEL_FLAGS_ENABLED first, so
+// that its arguments are evaluated only when a session enables its flag and level.
+#define WPP_LEVEL_ENABLED(Flags) WppStandInFlagEnabled(WPP_BIT_##Flags)
+#define WPP_CONTROL(Bit) WppStandInControl(Bit)
 #define TraceEvents(Level, Flags, Msg, ...)                                                        \
-    WppStandInTrace((Level), WPP_BIT_##Flags, #Flags, __func__, Msg __VA_OPT__(, ) __VA_ARGS__)
+    (WPP_LEVEL_FLAGS_ENABLED(Level, Flags)                                                         \
+         ? WppStandInTrace((Level), WPP_BIT_##Flags, #Flags, __func__,                             \
+                           Msg __VA_OPT__(, ) __VA_ARGS__)                                         \
+         : (void)0)

@@ -239,9 +239,13 @@ std::size_t Machine::CountDiagnostics(UCHAR level) const {
     return n;
 }
 
-void Machine::SetTraceLevel(UCHAR level) {
+void Machine::SetWppSession(std::optional<WppSession> session) {
     std::lock_guard guard(state_->lock);
-    state_->traceLevel = level;
+    state_->wppSession = session;
+}
+
+void Machine::SetTraceLevel(UCHAR level) {
+    SetWppSession(WppSession{level, 0xFFFFFFFF});
 }
 
 std::string Machine::WppControlGuid() const {

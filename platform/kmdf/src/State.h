@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -162,7 +163,7 @@ struct Machine::State {
     std::map<PVOID, int> references;
     int wppSessions = 0;
     std::string wppControlGuid;
-    UCHAR traceLevel = TRACE_LEVEL_VERBOSE;
+    std::optional<WppSession> wppSession = WppSession{};
     std::vector<DiagnosticRecord> diagnostics;
 
     // The world beside the driver.

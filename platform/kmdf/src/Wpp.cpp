@@ -28,11 +28,31 @@ VOID WppStandInCleanup(PVOID DriverObject) {
     --s.wppSessions;
 }
 
-BOOLEAN WppStandInEnabled(ULONG Flags, UCHAR Level) {
-    UNREFERENCED_PARAMETER(Flags);
+namespace {
+
+bool Enabled(const Machine::State& s, ULONG Flags, UCHAR Level) {
+    return s.wppSession && (s.wppSession->flags & Flags) != 0 && Level <= s.wppSession->level;
+}
+
+} // namespace
+
+BOOLEAN WppStandInFlagEnabled(ULONG Flags) {
     auto& s = Current();
     std::lock_guard guard(s.lock);
-    return Level <= s.traceLevel;
+    return s.wppSession && (s.wppSession->flags & Flags) != 0;
+}
+
+WPP_STANDIN_CONTROL WppStandInControl(ULONG Flags) {
+    UNREFERENCED_PARAMETER(Flags); // one session for every flag of the control GUID
+    auto& s = Current();
+    std::lock_guard guard(s.lock);
+    return WPP_STANDIN_CONTROL{s.wppSession ? s.wppSession->level : UCHAR(TRACE_LEVEL_NONE)};
+}
+
+BOOLEAN WppStandInEnabled(ULONG Flags, UCHAR Level) {
+    auto& s = Current();
+    std::lock_guard guard(s.lock);
+    return Enabled(s, Flags, Level);
 }
 
 VOID WppStandInTrace(UCHAR Level, ULONG Flags, const char* FlagName, const char* Function,
@@ -51,7 +71,7 @@ VOID WppStandInTrace(UCHAR Level, ULONG Flags, const char* FlagName, const char*
     d.message = text;
     {
         std::lock_guard guard(s.lock);
-        if (Level > s.traceLevel) {
+        if (!Enabled(s, Flags, Level)) {
             return;
         }
         s.diagnostics.push_back(d);

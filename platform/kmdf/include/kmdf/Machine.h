@@ -5,10 +5,12 @@
 // objects, mapped ranges, pool by tag, notifications, object references, providers) and the
 // world beside the driver: named devices, device interfaces, firmware tables, event consumers.
 #include <kmdf/Hardware.h>
+#include <evntrace.h>
 #include <wdf.h>
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,14 @@ class Endpoint {
     virtual void Cancelled(ULONG code, NTSTATUS status);
     virtual NTSTATUS QueryInterface(const GUID& type, INTERFACE* iface, USHORT size, USHORT version,
                                     PVOID interfaceSpecificData);
+};
+
+// A WPP trace session on the driver's control GUID, as a trace controller starts one: the level
+// up to which and the flags (bit k for the k-th WPP_DEFINE_BIT) for which the driver's trace
+// calls are enabled. Without a session nothing is enabled.
+struct WppSession {
+    UCHAR level = TRACE_LEVEL_VERBOSE;
+    ULONG flags = 0xFFFFFFFF;
 };
 
 struct Books {
@@ -120,7 +130,10 @@ class Machine {
     // Diagnostics recorded through WPP.
     std::vector<DiagnosticRecord> Diagnostics() const;
     std::size_t CountDiagnostics(UCHAR level) const;
-    void SetTraceLevel(UCHAR level); // what a trace session enables; default verbose
+    // The trace session: by default one at verbose level with every flag; none stops it. A
+    // trace call evaluates its arguments only when its flag and level are enabled.
+    void SetWppSession(std::optional<WppSession> session);
+    void SetTraceLevel(UCHAR level); // a session at that level with every flag
     std::string WppControlGuid() const;
 
     // Event consumers.
