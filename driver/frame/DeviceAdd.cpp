@@ -39,6 +39,7 @@ _Use_decl_annotations_ NTSTATUS EvtDriverDeviceAdd(WDFDRIVER Driver, PWDFDEVICE_
 
     extension = GetFilterExtension(device);
     extension->Device = device;
+    KeInitializeEvent(&extension->WakeLineArrivalLock, SynchronizationEvent, TRUE);
 
     // The override list lives as long as the device; the firmware fills it at bring-up.
     WDF_OBJECT_ATTRIBUTES_INIT(&attributes);

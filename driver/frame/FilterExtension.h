@@ -35,9 +35,9 @@ typedef struct _FILTER_EXTENSION {
     WDFIOTARGET GpioTarget;
     // The reference on the service's file object that WakeLineTarget was opened with.
     PFILE_OBJECT WakeLineFileObject;
-    // Wake-line notifications that have come in and not yet been handled: the callback that
-    // raises it from 0 handles them all, one after the other.
-    LONG WakeLineNotifications;
+    // Held by the wake-line notification that opens and publishes; the others wait for it at
+    // passive level (a synchronization event, signalled while free).
+    KEVENT WakeLineArrivalLock;
 } FILTER_EXTENSION, *PFILTER_EXTENSION;
 
 WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(FILTER_EXTENSION, GetFilterExtension)

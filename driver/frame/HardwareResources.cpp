@@ -39,6 +39,15 @@ static NTSTATUS TakeMemoryResource(_In_ PFILTER_EXTENSION Extension,
                     start.LowPart);
         return STATUS_INTERNAL_ERROR;
     }
+    // A block shorter than the registers the sequences use would have them read and write
+    // past the mapping. Nothing stays mapped, an earlier resource's block included.
+    if (Descriptor->u.Memory.Length < CONTROLLER_REGISTERS_END) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_HARDWARE,
+                    "controller block of 0x%X bytes, 0x%X needed", Descriptor->u.Memory.Length,
+                    CONTROLLER_REGISTERS_END);
+        UnmapRegisterBlock(&Extension->ControllerBase, Extension->ControllerLength);
+        return STATUS_INTERNAL_ERROR;
+    }
     // A later memory resource replaces an earlier one, whose mapping goes first.
     if (Extension->ControllerBase != NULL) {
         TraceEvents(TRACE_LEVEL_WARNING, TRACE_HARDWARE,

@@ -19,8 +19,9 @@ BOOLEAN FindSocInfoAddress(_In_reads_bytes_(Length) const UCHAR* Table, _In_ ULO
         if (RtlCompareMemory(Table + i, name, sizeof(name)) != sizeof(name)) {
             continue;
         }
-        // The first match decides: its address must lie whole within the searched bytes.
-        if (searched - i < SOC_INFO_ADDRESS_OFFSET + sizeof(ULONGLONG)) {
+        // The first match decides. Only the name is searched for within the first bytes; its
+        // address may run past them, but not past the end of the table.
+        if (Length - i < SOC_INFO_ADDRESS_OFFSET + sizeof(ULONGLONG)) {
             return FALSE;
         }
         const UCHAR* at = Table + i + SOC_INFO_ADDRESS_OFFSET;

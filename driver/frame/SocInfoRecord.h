@@ -18,7 +18,7 @@ constexpr ULONG SOC_INFO_FIXED_WORDS = 44;
 constexpr ULONG SOC_INFO_MAX_LENGTH = 0x10000;
 
 // TRUE and the address when the first "SOSI" in the searched bytes is followed by a whole
-// address inside them.
+// address inside the table's Length bytes.
 BOOLEAN FindSocInfoAddress(_In_reads_bytes_(Length) const UCHAR* Table, _In_ ULONG Length,
                            _Out_ PULONGLONG Address);
 

@@ -1,15 +1,14 @@
 // Arrival of the wake-line service. The notification runs on a system thread, outside the
-// framework's serialisation of the device's callbacks, and takes no lock: it completes the
-// target and the interface before it publishes WakeInterfaceReady, and an interface once
-// published is not touched again until release hardware has ended the registration. Two
-// notifications of one registration may run at once; a counter lets one of them handle both.
+// framework's serialisation of the device's callbacks: it completes the target and the
+// interface before it publishes WakeInterfaceReady, and an interface once published is not
+// touched again until release hardware has ended the registration. Two notifications of one
+// registration may run at once; they take turns, each with its own symbolic link.
+//
+// Resident, not pageable: the registration that a resume from hibernation makes again runs
+// the callback on the D0-entry path for an interface that is already there.
 #include "frame/WakeLineArrival.h"
 
 #include "WakeLineArrival.tmh"
-
-#ifdef ALLOC_PRAGMA
-#pragma alloc_text(PAGE, OnWakeLineArrival)
-#endif
 
 NTSTATUS RegisterWakeLineArrival(_In_opt_ PFILTER_EXTENSION Context) {
     NTSTATUS status;
@@ -129,8 +128,6 @@ _Use_decl_annotations_ NTSTATUS OnWakeLineArrival(PVOID NotificationStructure, P
         static_cast<PDEVICE_INTERFACE_CHANGE_NOTIFICATION>(NotificationStructure);
     PFILTER_EXTENSION extension = static_cast<PFILTER_EXTENSION>(Context);
 
-    PAGED_CODE();
-
     TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "entry");
     if (notification == NULL || extension == NULL) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "no notification or no device context");
@@ -141,18 +138,12 @@ _Use_decl_annotations_ NTSTATUS OnWakeLineArrival(PVOID NotificationStructure, P
         return STATUS_SUCCESS;
     }
     // The notification for an interface present at registration can run on the registering
-    // thread while a later one runs on the system's: only one of them opens and publishes.
-    // A callback that finds another one running leaves its notification to that one, which
-    // handles it after its own.
-    if (InterlockedIncrement(&extension->WakeLineNotifications) != 1) {
-        TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_WAKE,
-                    "notification handed to the callback that runs");
-        TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit");
-        return STATUS_SUCCESS;
-    }
-    do {
-        HandleWakeLineNotification(extension, notification->SymbolicLinkName);
-    } while (InterlockedDecrement(&extension->WakeLineNotifications) != 0);
+    // thread while a later one runs on the system's: only one of them opens and publishes at
+    // a time, and each tries its own link. The wait is at passive level, and the framework
+    // holds nothing that the registration or the other notification needs.
+    KeWaitForSingleObject(&extension->WakeLineArrivalLock, Executive, KernelMode, FALSE, NULL);
+    HandleWakeLineNotification(extension, notification->SymbolicLinkName);
+    KeSetEvent(&extension->WakeLineArrivalLock, IO_NO_INCREMENT, FALSE);
     TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit");
     return STATUS_SUCCESS;
 }

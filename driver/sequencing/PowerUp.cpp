@@ -84,6 +84,18 @@ static VOID ReprogramSsPhy(PFILTER_EXTENSION Context, ULONG Pair) {
     Context->PortPairs[Pair].SsPhyOff = 0;
 }
 
+// A Multiport power-down abandoned for a port reset leaves PoweredDown at 0, but pair 0's SS
+// PHY may already be off by then. The controller then runs without that PHY until a complete
+// power-down and power-up, so such a D0 entry resumes as after a completed power-down.
+static BOOLEAN SsPhyLeftOff(PFILTER_EXTENSION Context, const INSTANCE_LAYOUT* Layout) {
+    for (ULONG pair = 0; pair < Layout->PairCount; ++pair) {
+        if (Context->PortPairs[pair].SsPhyOff == 1) {
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
 static VOID PowerUpSingle(PFILTER_EXTENSION Context, const INSTANCE_LAYOUT* Layout) {
     DisarmWakeEvents(Context, Layout);
     WritePowerUpEvents();
@@ -134,10 +146,15 @@ NTSTATUS PowerUpController(PFILTER_EXTENSION Context, WDF_POWER_DEVICE_STATE Pre
     if (!NT_SUCCESS(status)) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "unknown instance %d: status 0x%08X",
                     Context->Instance, status);
-    } else if (Context->PoweredDown == 0) {
+    } else if (Context->PoweredDown == 0 && !SsPhyLeftOff(Context, layout)) {
         TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_POWER, "instance %d: nothing to resume",
                     Context->Instance);
     } else if (Context->Instance == INSTANCE_MULTIPORT) {
+        if (Context->PoweredDown == 0) {
+            TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_POWER,
+                        "instance %d: SS PHY left off by an abandoned power-down, resumed",
+                        Context->Instance);
+        }
         PowerUpMultiport(Context, layout);
     } else {
         PowerUpSingle(Context, layout);

@@ -6,10 +6,11 @@
 
 #include "frame/FilterExtension.h"
 
-// Pulses the shared PHY control bit, then, when the last D0 exit completed its power-down,
-// disarms the wake events, writes the power events and resumes the PHYs; the Multiport SS
-// PHYs that were powered off are programmed again first. STATUS_DEVICE_HARDWARE_ERROR for an
-// unknown instance, after the shared PHY control step.
+// Pulses the shared PHY control bit, then, when the last D0 exit completed its power-down or
+// left a Multiport SS PHY off before it was abandoned, disarms the wake events, writes the
+// power events and resumes the PHYs; the Multiport SS PHYs that were powered off are
+// programmed again first. STATUS_DEVICE_HARDWARE_ERROR for an unknown instance, after the
+// shared PHY control step.
 NTSTATUS PowerUpController(_In_ PFILTER_EXTENSION Context,
                            _In_ WDF_POWER_DEVICE_STATE PreviousState);
 

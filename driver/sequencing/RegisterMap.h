@@ -77,6 +77,10 @@ constexpr ULONG GLUE_EVT_STAT1 = 0xF89DC;
 constexpr ULONG GLUE_EVT_ENABLE1 = 0xF89E0;
 constexpr ULONG GLUE_IRQ_STAT1 = 0xF89F0;
 
+// The controller block must reach past the highest register that a sequence or an override
+// window touches: GLUE_IRQ_STAT1, above the core and the overrides' 0xD060-0xD06C.
+constexpr ULONG CONTROLLER_REGISTERS_END = GLUE_IRQ_STAT1 + sizeof(ULONG);
+
 //
 // Clock-and-reset block. The controller resets of each instance are in its INSTANCE_LAYOUT
 // (sequencing/PortLayout.h); the high-speed PHY resets follow the port number.

@@ -206,7 +206,8 @@ void Usage(std::ostream& out) {
            "                   [--json] [--svg FILE] [--counter-frequency HZ]\n"
            "                   [--ss-phy-ready-after N|never] [--acpi NAME=VALUE]...\n"
            "                   [--override KIND:ADDRESS:VALUE]... [--soc-version HEX]\n"
-           "                   [--no-sosi] [--no-gpio] [--service early|late|absent]\n"
+           "                   [--no-sosi] [--no-gpio] [--controller-length HEX]\n"
+           "                   [--service early|late|absent]\n"
            "                   [--provider on|off] [--wpp off|LEVEL[:FLAG,...]] [--cycles N]\n"
            "                   [--timer-resolution MS]\n"
            "                   [--portsc K=HEX]... [--port-reset-ms N|never]\n"
@@ -233,6 +234,8 @@ void Usage(std::ostream& out) {
            "  --soc-version HEX        version in the SoC information record (default 20001)\n"
            "  --no-sosi                the DSDT without the SOSI entry\n"
            "  --no-gpio                resource lists without the GPIO connection\n"
+           "  --controller-length HEX  length of each controller's memory resource (default\n"
+           "                           100000, the whole block)\n"
            "  --service WHEN           wake-line service published early (before the driver\n"
            "                           loads), late (after the start) or absent (default early)\n"
            "  --provider on|off        a trace consumer enables the driver's event provider\n"
@@ -336,6 +339,12 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return bad("--soc-version (hexadecimal)", value);
             }
             line.world.socVersion = version;
+        } else if (arg == "--controller-length") {
+            std::uint32_t length = 0;
+            if (!ParseHex32(value, length)) {
+                return bad("--controller-length (hexadecimal)", value);
+            }
+            line.world.controllerLength = length;
         } else if (arg == "--provider") {
             if (value != "on" && value != "off") {
                 return bad("--provider (on or off)", value);

@@ -51,8 +51,9 @@ kmdf::DeviceSpec ControllerDevice(int instance, const ResourceOptions& options) 
     if (options.highAddressBit) {
         start |= 1ull << 32;
     }
+    const ULONG length = options.memoryLength.value_or(static_cast<ULONG>(soc::kControllerSize));
     for (int i = 0; i < options.memoryResources; ++i) {
-        spec.translated.push_back(MemoryResource(start, static_cast<ULONG>(soc::kControllerSize)));
+        spec.translated.push_back(MemoryResource(start, length));
         if (i == 0 && options.gpioConnections > 0) {
             spec.translated.push_back(GpioConnection(GpioConnectionId(instance)));
         }

@@ -13,10 +13,11 @@ namespace pelvane {
 // What a controller's resource lists carry. By default: one memory resource at the
 // instance's block and one GPIO connection resource with the instance's connection ID.
 struct ResourceOptions {
-    int memoryResources = 1;               // 0, 1 or 2 copies of the instance's memory resource
-    bool highAddressBit = false;           // bit 32 set in the memory resource's start
-    std::optional<std::uint64_t> memoryAt; // the memory resource at this address instead
-    int gpioConnections = 1;               // 0, 1 or 2 (the second with another ID)
+    int memoryResources = 1;                   // 0, 1 or 2 copies of the instance's memory resource
+    bool highAddressBit = false;               // bit 32 set in the memory resource's start
+    std::optional<std::uint64_t> memoryAt;     // the memory resource at this address instead
+    std::optional<std::uint32_t> memoryLength; // its length, instead of the whole block
+    int gpioConnections = 1;                   // 0, 1 or 2 (the second with another ID)
 };
 
 // Resource lists of a controller instance (raw and translated alike).

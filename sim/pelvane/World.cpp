@@ -127,6 +127,7 @@ bool World::HsSuspendNeverConfirms(int instance) const {
 kmdf::DeviceSpec World::Device(int instance) const {
     ResourceOptions resources;
     resources.gpioConnections = options_.gpio ? 1 : 0;
+    resources.memoryLength = options_.controllerLength;
     kmdf::DeviceSpec spec = ControllerDevice(instance, resources);
     spec.lowerDevice = firmware_[instance];
     return spec;

@@ -52,6 +52,8 @@ struct WorldOptions {
     std::optional<std::uint32_t> socVersion;
     bool sosi = true; // the DSDT names the SoC information record
     bool gpio = true; // the resource lists carry the GPIO connection
+    // The length of each controller's memory resource; none gives the whole block.
+    std::optional<std::uint32_t> controllerLength;
     ServiceArrival service = ServiceArrival::Early;
     bool provider = true; // a trace consumer enables the driver's event provider
     // The WPP trace session on the driver's control GUID; none: nobody traces.

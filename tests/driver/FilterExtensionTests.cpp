@@ -61,7 +61,7 @@ TEST(FilterExtensionLayout, FieldsKeepTheirOrderAndWidths) {
 
 class FreshContext : public MachineTest {};
 
-TEST_F(FreshContext, IsZeroButForItsDeviceAndAnEmptyOverrideList) {
+TEST_F(FreshContext, IsZeroButForItsDeviceItsArrivalLockAndAnEmptyOverrideList) {
     ASSERT_EQ(machine.LoadDriver(DriverEntry), STATUS_SUCCESS);
     kmdf::DeviceId id;
     ASSERT_EQ(machine.AddDevice(pelvane::ControllerDevice(soc::kMultiport), &id), STATUS_SUCCESS);
@@ -76,6 +76,9 @@ TEST_F(FreshContext, IsZeroButForItsDeviceAndAnEmptyOverrideList) {
     std::memset(&expected, 0, sizeof expected);
     expected.Device = extension->Device;
     expected.PhyOverrides = extension->PhyOverrides;
+    // The lock of the wake-line notifications, an event initialised free.
+    KeInitializeEvent(&expected.WakeLineArrivalLock, SynchronizationEvent, TRUE);
+    EXPECT_EQ(extension->WakeLineArrivalLock.Header.SignalState, 1);
     EXPECT_EQ(std::memcmp(extension, &expected, sizeof expected), 0);
 
     // The override list belongs to the device and goes with it.

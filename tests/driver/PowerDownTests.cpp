@@ -174,6 +174,59 @@ Sequence MultiportIdleLowPower(bool keepPowered) {
     return s;
 }
 
+// Multiport's HS part: both GUSB2PHYCFG suspend bits with their polls, and the pulse of each
+// pair's HS PHY control (0x4064, 0x5064) when its HS port is suspended.
+Sequence MultiportHsSuspend(bool pair0Suspended, bool pair1Suspended) {
+    Sequence s = {Set(kCtl, kUsb2Cfg0, 0x40)};
+    s += Poll(kStatus0);
+    if (pair0Suspended) {
+        s += {Set(kCtl, kEvtStat0, 0x30), Set(kPhy, 0x4064, 0x1), StallUs(100),
+              Clear(kPhy, 0x4064, 0x1)};
+    }
+    s += {Set(kCtl, kUsb2Cfg1, 0x40)};
+    s += Poll(kStatus1);
+    if (pair1Suspended) {
+        s += {Set(kCtl, kEvtStat1, 0x30), Set(kPhy, 0x5064, 0x1), StallUs(100),
+              Clear(kPhy, 0x5064, 0x1)};
+    }
+    return s;
+}
+
+// A Multiport SS PHY in low power after its pipe's suspend bit and poll: armed for a suspended
+// SS device (wake detect 0x3), else idle (0x11) and, with "MPDP" 0, powered down.
+Sequence MultiportSsLowPower(unsigned pair, bool ssSuspended) {
+    const std::uint32_t pipe = pair == 0 ? kPipe0 : kPipe1;
+    const PhyRegs& regs = kPhys[2 + pair];
+    Sequence s;
+    if (pair == 1) {
+        s += {Read(kCtl, kPortsc4)};
+    }
+    s += {Set(kCtl, pipe, 0x20000)};
+    s += Poll(pair == 0 ? kStatus0 : kStatus1);
+    s += {Set(kCtl, pipe, 0x400000), Field(kPhy, regs.wakeDetect, ssSuspended ? 0x3 : 0x11, 0x13),
+          Write(kPhy, regs.lowPower, 0)};
+    if (!ssSuspended) {
+        s += {Write(kPhy, regs.power, 0)};
+    }
+    s += {Write(kCtl, pair == 0 ? kEvtStat0 : kEvtStat1, 0x4)};
+    return s;
+}
+
+// The wrapper's events of one Multiport pair, armed by its SS PHY's state.
+Sequence MultiportArmPair(unsigned pair, std::uint32_t enable) {
+    return {WriteBack(kCtl, pair == 0 ? kEvtStat0 : kEvtStat1),
+            Field(kCtl, pair == 0 ? kEvtEnable0 : kEvtEnable1, enable, 0x1028),
+            WriteBack(kCtl, pair == 0 ? kIrqStat0 : kIrqStat1)};
+}
+
+// Both pairs' events and the interrupt.
+Sequence MultiportArm(std::uint32_t enable0, std::uint32_t enable1) {
+    Sequence s = MultiportArmPair(0, enable0);
+    s += MultiportArmPair(1, enable1);
+    s += {Set(kCtl, kIrqEnable, 0x1000)};
+    return s;
+}
+
 TEST_F(PowerDown, MultiportIdleWithMpdpZeroAndOne) {
     WDFIOTARGET gpio = OpenGpioTarget();
     for (UCHAR mpdp : {0, 1}) {
@@ -202,18 +255,12 @@ TEST_F(PowerDown, MultiportActiveDeviceOnPairZeroKeepsItsSsPhyAndEvents) {
     FILTER_EXTENSION c = Context(2);
     EXPECT_EQ(PowerDownController(&c, D3), STATUS_SUCCESS);
     Sequence s = PortPasses(2);
-    s += {Set(kCtl, kUsb2Cfg0, 0x40)};
-    s += Poll(kStatus0);
-    s += {Set(kCtl, kUsb2Cfg1, 0x40)};
-    s += Poll(kStatus1);
+    s += MultiportHsSuspend(false, false);
     s += ClearEvents(2);
     s += ClearEvents(3);
-    s += {Read(kCtl, kPortsc4), Set(kCtl, kPipe1, 0x20000)};
-    s += Poll(kStatus1);
-    s += {Set(kCtl, kPipe1, 0x400000), Field(kPhy, 0xCE08, 0x11, 0x13), Write(kPhy, 0xC88C, 0),
-          Write(kPhy, 0xC840, 0), Write(kCtl, kEvtStat1, 0x4)};
-    s += {WriteBack(kCtl, kEvtStat1), Field(kCtl, kEvtEnable1, 0x20, 0x1028),
-          WriteBack(kCtl, kIrqStat1), Set(kCtl, kIrqEnable, 0x1000)};
+    s += MultiportSsLowPower(1, false);
+    s += MultiportArmPair(1, 0x20);
+    s += {Set(kCtl, kIrqEnable, 0x1000)};
     EXPECT_TRUE(Matches(Trace(), s, 2));
     EXPECT_EQ(wakeLineCalls, (std::vector<WakeLineCall>{
                                  {0x23B, 1, 1}, {0x22E, 1, 1}, {0x247, 1, 1}, {0x244, 1, 1}}));
@@ -441,6 +488,116 @@ TEST_F(PowerDown, BusyPortsOnlyChangeTheDiagnostic) {
     Sequence twice = PortReads(2);
     twice += PortReads(2);
     EXPECT_TRUE(Matches(Trace(), twice, 2));
+}
+
+// Situations the rows cover and the tests above do not. Each whole sequence is typed from the
+// power-down's rows: the HS column of each pair, then the SS part of each pair in turn.
+
+// An SS device asleep in U3 on either pair: its PHY is armed for wake detection and stays
+// powered, the other pair's empty PHY goes off. On pair 1 the link (U3) is not RxDetect: only
+// the port reset's guard for a suspended SS port keeps the sleeping device's port from being
+// reset.
+TEST_F(PowerDown, MultiportSsDeviceSuspendedInU3OnEitherPair) {
+    for (unsigned pair : {0u, 1u}) {
+        SCOPED_TRACE(testing::Message() << "SS device in U3 on pair " << pair);
+        soc.DetachPort(2, 3);
+        soc.DetachPort(2, 4);
+        Attach(2, pair == 0 ? 3 : 4, 4, kU3);
+        const int resetsBefore = soc.PortResetsStarted(2, 4);
+        soc.ClearTrace();
+        wakeLineCalls.clear();
+        FILTER_EXTENSION c = Context(2);
+        EXPECT_EQ(PowerDownController(&c, D3), STATUS_SUCCESS);
+
+        Sequence s = PortPasses(2);
+        s += MultiportHsSuspend(false, false);
+        s += ClearEvents(2);
+        s += ClearEvents(3);
+        s += MultiportSsLowPower(0, pair == 0);
+        s += MultiportSsLowPower(1, pair == 1);
+        s += MultiportArm(pair == 0 ? 0x1028 : 0x20, pair == 1 ? 0x1028 : 0x20);
+        EXPECT_TRUE(Matches(Trace(), s, 2));
+        EXPECT_EQ(soc.PortResetsStarted(2, 4), resetsBefore);
+        EXPECT_EQ(wakeLineCalls, (std::vector<WakeLineCall>{
+                                     {0x23B, 1, 1}, {0x22E, 1, 1}, {0x247, 1, 1}, {0x244, 1, 1}}));
+        EXPECT_EQ(pairs[pair].SsWakeArmed, 1);
+        EXPECT_EQ(pairs[pair].SsPhyOff, 0);
+        EXPECT_EQ(pairs[1 - pair].SsWakeArmed, 0);
+        EXPECT_EQ(pairs[1 - pair].SsPhyOff, 1);
+        EXPECT_EQ(c.PoweredDown, 1);
+    }
+}
+
+// An HS device whose port is in Polling counts as suspended: on "Secondary" its PHY control
+// 0x3064 is pulsed (without the wake event enable that "Primary" sets), on Multiport pair 0
+// 0x4064, and both wake lines of the pair get mode 2.
+TEST_F(PowerDown, HsPortInPollingIsSuspendedAndPulsesItsPhyOnSecondaryAndMultiportPair0) {
+    Attach(1, 1, 3, kPolling);
+    FILTER_EXTENSION secondary = Context(1);
+    EXPECT_EQ(PowerDownController(&secondary, D3), STATUS_SUCCESS);
+    Sequence s = PortPasses(1);
+    s += {Set(kCtl, kUsb2Cfg0, 0x40)};
+    s += Poll(kStatus0);
+    s += {Set(kCtl, kEvtStat0, 0x30), Set(kPhy, 0x3064, 0x1), StallUs(100),
+          Clear(kPhy, 0x3064, 0x1)};
+    s += ClearEvents(1);
+    s += {Set(kCtl, kPipe0, 0x20000)};
+    s += Poll(kStatus0);
+    s += {Set(kCtl, kPipe0, 0x400000), Field(kPhy, 0xEF08, 0x11, 0x13), Write(kPhy, 0xEC8C, 0),
+          Write(kCtl, kEvtStat0, 0x4)};
+    s += {WriteBack(kCtl, kEvtStat0), Set(kCtl, kEvtEnable0, 0x20), Set(kCtl, kEvtEnable0, 0x1008),
+          WriteBack(kCtl, kIrqStat0), Set(kCtl, kIrqEnable, 0x1000)};
+    EXPECT_TRUE(Matches(Trace(), s, 1));
+    EXPECT_EQ(wakeLineCalls, (std::vector<WakeLineCall>{{0x20B, 1, 2}, {0x20A, 1, 2}}));
+    EXPECT_EQ(pairs[0].HsWakeArmed, 1);
+    EXPECT_FALSE(ReportedError("ports busy"));
+
+    // Multiport: pair 0's SS port is empty but the pair is attached through its HS port, so its
+    // SS PHY is left alone; its wake events are armed with the SS events.
+    Attach(2, 1, 3, kPolling);
+    soc.ClearTrace();
+    wakeLineCalls.clear();
+    FILTER_EXTENSION multiport = Context(2);
+    EXPECT_EQ(PowerDownController(&multiport, D3), STATUS_SUCCESS);
+    s = PortPasses(2);
+    s += MultiportHsSuspend(true, false);
+    s += ClearEvents(2);
+    s += ClearEvents(3);
+    s += MultiportSsLowPower(1, false);
+    s += MultiportArm(0x1028, 0x20);
+    EXPECT_TRUE(Matches(Trace(), s, 2));
+    EXPECT_EQ(wakeLineCalls, (std::vector<WakeLineCall>{
+                                 {0x23B, 1, 2}, {0x22E, 1, 2}, {0x247, 1, 1}, {0x244, 1, 1}}));
+    EXPECT_EQ(pairs[0].HsWakeArmed, 1);
+    EXPECT_EQ(pairs[0].SsPhyOff, 0);
+}
+
+// D3Final with an active device on pair 0: no wake line, pair 0's HS PHY not reset and its SS
+// PHY and wake events untouched; pair 1 is reset, powered off and its events still armed.
+TEST_F(PowerDown, MultiportAtD3FinalWithAnActiveDeviceOnPair0) {
+    Attach(2, 1, 3, kU0);
+    Attach(2, 3, 4, kU0);
+    FILTER_EXTENSION c = Context(2);
+    EXPECT_EQ(PowerDownController(&c, D3Final), STATUS_SUCCESS);
+    Sequence s = PortPasses(2);
+    s += MultiportHsSuspend(false, false);
+    s += {Set(kClk, 0x12008, 0x1), Set(kClk, 0x1200C, 0x1), StallUs(100), Clear(kClk, 0x12008, 0x1),
+          Clear(kClk, 0x1200C, 0x1)};
+    s += ClearEvents(2);
+    s += ClearEvents(3);
+    s += {Read(kCtl, kPortsc4), Set(kCtl, kPipe1, 0x20000)};
+    s += Poll(kStatus1);
+    s += {Field(kPhy, 0xCE08, 0x11, 0x13), Write(kPhy, 0xC88C, 0), Write(kPhy, 0xC840, 0),
+          Write(kCtl, kEvtStat1, 0x4)};
+    s += MultiportArmPair(1, 0x20);
+    s += {Set(kCtl, kIrqEnable, 0x1000)};
+    EXPECT_TRUE(Matches(Trace(), s, 2));
+    EXPECT_TRUE(wakeLineCalls.empty());
+    EXPECT_EQ(pairs[0].LineAMode, 0u);
+    EXPECT_EQ(pairs[1].LineBMode, 0u);
+    EXPECT_EQ(pairs[0].SsPhyOff, 0);
+    EXPECT_EQ(pairs[1].SsPhyOff, 1);
+    EXPECT_EQ(c.PoweredDown, 1);
 }
 
 } // namespace

@@ -4,6 +4,10 @@
 
 #include "frame/EventProvider.h"
 
+#include <map>
+#include <set>
+#include <tuple>
+
 namespace {
 
 using namespace seq;
@@ -165,17 +169,30 @@ TEST_F(PowerUp, MultiportAfterMpdpZeroPowerDownProgramsBothSsPhysAgain) {
     EXPECT_EQ(c.PoweredDown, 0);
 }
 
-TEST_F(PowerUp, MultiportWithMpdpOneAndHsPort2ActiveProgramsNothingAgain) {
-    Attach(2, 2, 3, kU0);
-    Attach(2, 4, 4, kU0);
-    FILTER_EXTENSION c = Context(2);
-    c.Mpdp = 1;
-    ASSERT_EQ(PowerDownController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
-    soc.ClearTrace();
-    EXPECT_EQ(PowerUpController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
-    Sequence s = MultiportResume(false, MultiportSsResume());
-    s += PortReads(2);
-    EXPECT_TRUE(Matches(Trace(), s, 2));
+// With "MPDP" 1 no SS PHY is programmed again. HS PHY 3 is, before the suspend bits are
+// cleared, while HS port 2 looks for a device (Polling counts as RxDetect), not while a device
+// is active on it.
+TEST_F(PowerUp, MultiportWithMpdpOneProgramsHsPhy3AgainOnlyWhileHsPort2LooksForADevice) {
+    for (bool polling : {false, true}) {
+        SCOPED_TRACE(polling ? "HS port 2 polling" : "HS port 2 active");
+        if (polling) {
+            soc.DetachPort(2, 2);
+            soc.DetachPort(2, 4);
+            soc.SetPortLinkState(2, 2, soc::link::kPolling);
+        } else {
+            Attach(2, 2, 3, kU0);
+            Attach(2, 4, 4, kU0);
+        }
+        FILTER_EXTENSION c = Context(2);
+        c.Mpdp = 1;
+        ASSERT_EQ(PowerDownController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
+        soc.Poke(soc::BlockKind::Phy, 0, kSharedCtl, 0);
+        soc.ClearTrace();
+        EXPECT_EQ(PowerUpController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
+        Sequence s = MultiportResume(polling, MultiportSsResume());
+        s += PortReads(2);
+        EXPECT_TRUE(Matches(Trace(), s, 2));
+    }
 }
 
 // SS PHY 2 never ready while it is programmed again: the flag is set, SS PHY 3 is still
@@ -224,17 +241,136 @@ TEST_F(PowerUp, SsPhyFailingDuringThePowerUp) {
     EXPECT_TRUE(Matches(Trace(), shared, 2));
 }
 
-TEST_F(PowerUp, AbandonedPowerDownLeavesNothingToResume) {
-    soc.SetPortLinkState(2, 4, soc::link::kPolling);
+// An active device on pair 0 keeps its SS PHY on, so only pair 1's SS PHY is off: the power-up
+// programs SS PHY 3 alone and drives no GPIO line, which belongs to SS PHY 2. When SS PHY 3
+// never reports ready, the failure is recorded, the flag cleared, and both PHYs still resumed.
+TEST_F(PowerUp, MultiportWithOnlyPair1SsPhyOffAndItsProgrammingFailing) {
+    Attach(2, 1, 3, kU0);
+    Attach(2, 3, 4, kU0);
+    for (bool phy3Ready : {true, false}) {
+        SCOPED_TRACE(phy3Ready ? "SS PHY 3 ready" : "SS PHY 3 never ready");
+        FILTER_EXTENSION c = Context(2);
+        c.Mprd = 1;
+        c.GpioTarget = OpenGpioTarget();
+        ASSERT_EQ(PowerDownController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
+        ASSERT_EQ(pairs[0].SsPhyOff, 0);
+        ASSERT_EQ(pairs[1].SsPhyOff, 1);
+        if (!phy3Ready) {
+            soc.SsPhyReadyAfter(3, -1);
+        }
+        soc.Poke(soc::BlockKind::Phy, 0, kSharedCtl, 0);
+        soc.ClearTrace();
+
+        EXPECT_EQ(PowerUpController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
+        Sequence reprogramming = SsPhy(3, phy3Ready ? 1 : 0);
+        reprogramming += MultiportSsResume();
+        Sequence s = MultiportResume(true, reprogramming);
+        s += PortReads(2);
+        EXPECT_TRUE(Matches(Trace(), s, 2));
+        EXPECT_TRUE(GpioLevels().empty());
+        EXPECT_EQ(pairs[1].SsPhyOff, 0);
+        EXPECT_EQ(c.SsPhyFailed, phy3Ready ? 0 : 1);
+        EXPECT_EQ(ReportedError("SS PHY 3 programmed again"), !phy3Ready);
+        EXPECT_EQ(c.PoweredDown, 0);
+    }
+}
+
+// Pair 1's SS port polling with nothing attached: the power-down is abandoned for its port
+// reset. Before that, pair 0's SS PHY was left powered ("MPDP" = 1) or skipped for an active
+// device, so the D0 entry only pulses the shared PHY control, as the documented row says.
+TEST_F(PowerUp, PowerDownAbandonedBeforeAnySsPhyWasOffLeavesNothingToResume) {
+    for (bool activeOnPair0 : {false, true}) {
+        SCOPED_TRACE(activeOnPair0 ? "active device on pair 0" : "MPDP 1");
+        if (activeOnPair0) {
+            Attach(2, 3, 4, kU0);
+        }
+        soc.SetPortLinkState(2, 4, soc::link::kPolling);
+        FILTER_EXTENSION c = Context(2);
+        c.Mpdp = activeOnPair0 ? 0 : 1;
+        ASSERT_EQ(PowerDownController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
+        ASSERT_EQ(c.PoweredDown, 0);
+        ASSERT_EQ(pairs[0].SsPhyOff, 0);
+        soc.Poke(soc::BlockKind::Phy, 0, kSharedCtl, 0);
+        soc.ClearTrace();
+        EXPECT_EQ(PowerUpController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
+        Sequence s = SharedControl(false);
+        s += PortReads(2);
+        EXPECT_TRUE(Matches(Trace(), s, 2));
+        EXPECT_EQ(pairs[0].SsPhyOff, 0);
+    }
+}
+
+// Every controller and PHY register the trace names, with its value now; the ports' status
+// registers belong to the port model and are left out.
+using RegisterKey = std::tuple<soc::BlockKind, int, std::uint32_t>;
+std::set<RegisterKey> Touched(const std::vector<soc::TraceRecord>& trace) {
+    std::set<RegisterKey> keys;
+    for (auto& r : trace) {
+        bool portStatus = r.block == kCtl && r.offset >= kPortsc1 && r.offset <= kPortsc4;
+        if ((r.op == soc::Op::Read || r.op == soc::Op::Write) && !portStatus) {
+            keys.emplace(r.block, r.instance, r.offset);
+        }
+    }
+    return keys;
+}
+
+class AbandonedPowerDown : public PowerUp {
+  protected:
+    std::map<RegisterKey, std::uint32_t> Snapshot(const std::set<RegisterKey>& keys) {
+        std::map<RegisterKey, std::uint32_t> values;
+        for (auto& [block, instance, offset] : keys) {
+            values[{block, instance, offset}] = soc.Peek(block, instance, offset);
+        }
+        return values;
+    }
+
+    // An ordinary sleep and wake of Multiport with nothing attached: both SS PHYs go off and
+    // are programmed again.
+    void SleepAndWake(FILTER_EXTENSION* c) {
+        soc.SetPortLinkState(2, 4, soc::link::kRxDetect);
+        ASSERT_EQ(PowerDownController(c, WdfPowerDeviceD3), STATUS_SUCCESS);
+        ASSERT_EQ(c->PoweredDown, 1);
+        ASSERT_EQ(PowerUpController(c, WdfPowerDeviceD3), STATUS_SUCCESS);
+    }
+};
+
+// With "MPDP" 0 and nothing on pair 0, SS PHY 2 is off (and the GPIO line low, "MPRD" 1) when
+// pair 1's port reset abandons the power-down. The next D0 entry resumes as after a completed
+// power-down, programming SS PHY 2 again after driving the line high, and leaves the
+// registers as an ordinary sleep and wake does.
+TEST_F(AbandonedPowerDown, AfterSsPhy2WasOffTheD0EntryResumesAsAfterACompletedOne) {
+    machine.EnableProvider(PELVANE_PROVIDER_GUID, TRACE_LEVEL_INFORMATION, 0);
     FILTER_EXTENSION c = Context(2);
+    c.Mprd = 1;
+    c.GpioTarget = OpenGpioTarget();
+    SleepAndWake(&c);
+    std::set<RegisterKey> keys = Touched(Trace());
+
+    soc.SetPortLinkState(2, 4, soc::link::kPolling);
     ASSERT_EQ(PowerDownController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
     ASSERT_EQ(c.PoweredDown, 0);
+    ASSERT_EQ(pairs[0].SsPhyOff, 1);
+    ASSERT_EQ(pairs[1].SsPhyOff, 0);
+    soc.Poke(soc::BlockKind::Phy, 0, kSharedCtl, 0);
     soc.ClearTrace();
     EXPECT_EQ(PowerUpController(&c, WdfPowerDeviceD3), STATUS_SUCCESS);
-    Sequence s = SharedControl(false);
+    Sequence reprogramming = SsPhy(2);
+    reprogramming += MultiportSsResume();
+    Sequence s = MultiportResume(true, reprogramming);
     s += PortReads(2);
     EXPECT_TRUE(Matches(Trace(), s, 2));
-    EXPECT_EQ(pairs[0].SsPhyOff, 1) << "kept for the next power-up that resumes";
+    EXPECT_EQ(EventRows(), kResumeEvents);
+    EXPECT_EQ(GpioLevels(), std::vector<int>{1});
+    EXPECT_EQ(pairs[0].SsPhyOff, 0);
+    EXPECT_EQ(c.PoweredDown, 0);
+    EXPECT_EQ(c.SsPhyFailed, 0);
+    for (auto& key : Touched(Trace())) {
+        keys.insert(key);
+    }
+    const auto mended = Snapshot(keys);
+
+    SleepAndWake(&c);
+    EXPECT_EQ(mended, Snapshot(keys));
 }
 
 TEST_F(PowerUp, UnknownInstanceFailsAfterTheSharedPhyControl) {

@@ -76,9 +76,18 @@ INSTANTIATE_TEST_SUITE_P(
         // The address ends exactly at the 4096th byte: still found.
         FirmwareRow{"AddressEndsAtTheSearchLimit",
                     With([](SocInformation& i) { i.nameOffset = 4096 - 13; }), 0x00020001},
-        // Its last byte lies past the searched bytes, although inside the table.
+        // The name is searched for in the first 4096 bytes; its address is read from the
+        // table, past the search limit.
         FirmwareRow{"AddressCrossesTheSearchLimit",
-                    With([](SocInformation& i) { i.nameOffset = 4096 - 12; }), 0},
+                    With([](SocInformation& i) { i.nameOffset = 4096 - 12; }), 0x00020001},
+        FirmwareRow{"NameAt4090OfALongerTable",
+                    With([](SocInformation& i) { i.nameOffset = 4090; }), 0x00020001},
+        // The same place in a table that ends before the address does.
+        FirmwareRow{"AddressCrossesTheEndOfTheTable", With([](SocInformation& i) {
+                        i.tableLength = 4100;
+                        i.nameOffset = 4090;
+                    }),
+                    0},
         FirmwareRow{"NameBeyondTheSearchedBytes",
                     With([](SocInformation& i) { i.nameOffset = 4097; }), 0},
         // A short table whose name sits at its very end.

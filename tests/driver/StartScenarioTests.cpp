@@ -227,6 +227,8 @@ TEST(PelvaneSimCommandLine, BadValuesAreRefusedWithAMessage) {
         {"--override", "1:zz:3"},
         {"--override", "1:2:100000000"},
         {"--soc-version", "-1"},
+        {"--controller-length", "-1"},
+        {"--controller-length", "100000000"},
         {"--service", "sometimes"},
         {"--instance", "nowhere"},
         {"--scenario", "hibernate-twice"},

@@ -231,56 +231,107 @@ TEST_F(WakeLineArrival, ReaderOnAnotherThreadThatSeesReadySeesTheInterface) {
     ExpectBalancedAfterUnload();
 }
 
-// The service's device, seen through an endpoint that lets a second notification of the same
-// registration run while the driver queries the interface, as the system may deliver the one
-// for an interface present at registration and a later one at the same time.
+// A device behind the first link: while the driver queries its interface, a second
+// notification of the same registration, for another link, starts on another thread, as the
+// system may deliver the one for an interface present at registration and a later one at the
+// same time. The query is answered only once that notification waits or has returned.
 class OverlappingNotification : public kmdf::Endpoint {
   public:
-    explicit OverlappingNotification(std::shared_ptr<WakeLineService> s) : service(std::move(s)) {}
+    OverlappingNotification(kmdf::Machine& m, std::shared_ptr<WakeLineService> s, NTSTATUS a)
+        : machine(m), service(std::move(s)), answer(a) {
+        secondName.Buffer = secondLink.data();
+        secondName.Length = static_cast<USHORT>(secondLink.size() * sizeof(WCHAR));
+        secondName.MaximumLength = secondName.Length;
+        second.Event = GUID_DEVICE_INTERFACE_ARRIVAL;
+        second.InterfaceClassGuid = GUID_WAKE_LINE_INTERFACE;
+        second.SymbolicLinkName = &secondName;
+    }
+    ~OverlappingNotification() override { Join(); }
+
     NTSTATUS QueryInterface(const GUID& type, INTERFACE* iface, USHORT size, USHORT version,
                             PVOID data) override {
-        if (pending != nullptr) {
-            PDEVICE_INTERFACE_CHANGE_NOTIFICATION n = pending;
-            pending = nullptr;
-            overlapStatus = OnWakeLineArrival(n, context);
+        ++queries;
+        if (!overlap.joinable()) {
+            overlap = std::thread([this] {
+                secondStatus = OnWakeLineArrival(&second, context);
+                secondDone = true;
+            });
+            while (machine.ThreadsWaiting() == 0 && !secondDone) {
+                std::this_thread::yield();
+            }
+        }
+        if (!NT_SUCCESS(answer)) {
+            return answer;
         }
         return service->QueryInterface(type, iface, size, version, data);
     }
+    void Join() {
+        if (overlap.joinable()) {
+            overlap.join();
+        }
+    }
+
+    kmdf::Machine& machine;
     std::shared_ptr<WakeLineService> service;
-    PDEVICE_INTERFACE_CHANGE_NOTIFICATION pending = nullptr;
+    NTSTATUS answer;
     PVOID context = nullptr;
-    NTSTATUS overlapStatus = STATUS_UNSUCCESSFUL;
+    std::wstring secondLink = WakeLineService::kDeviceName; // the working service
+    UNICODE_STRING secondName{};
+    DEVICE_INTERFACE_CHANGE_NOTIFICATION second{};
+    std::thread overlap;
+    std::atomic<bool> secondDone{false};
+    NTSTATUS secondStatus = STATUS_UNSUCCESSFUL;
+    int queries = 0;
 };
 
-TEST_F(WakeLineArrival, OverlappingNotificationsOpenAndQueryOnce) {
+class OverlappingArrivals : public WakeLineArrival {
+  protected:
+    // The first link's device answers the query with `answer`; the second link is the service.
+    std::shared_ptr<OverlappingNotification> Overlap(PFILTER_EXTENSION e, NTSTATUS answer) {
+        auto first = std::make_shared<OverlappingNotification>(machine, service, answer);
+        first->context = e;
+        machine.AddNamedDevice(WakeLineService::kDeviceName, service);
+        machine.AddNamedDevice(L"\\Device\\Overlapping", first);
+        machine.ArriveInterface(GUID_WAKE_LINE_INTERFACE, L"\\??\\overlapping",
+                                L"\\Device\\Overlapping");
+        first->Join();
+        EXPECT_EQ(first->secondStatus, STATUS_SUCCESS);
+        return first;
+    }
+
+    void ExpectReadyOnTheServiceUntilRelease(kmdf::DeviceId id, PFILTER_EXTENSION e) {
+        EXPECT_TRUE(WakeInterfaceIsReady(e));
+        EXPECT_EQ(service->Queries().size(), 1u);
+        EXPECT_EQ(service->References(), 1);
+        EXPECT_EQ(machine.GetBooks().references, 1u) << "one file object, that of the target";
+        ASSERT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
+        EXPECT_EQ(service->References(), 0);
+        ExpectNothingOpen(e);
+    }
+};
+
+TEST_F(OverlappingArrivals, NotificationsTakeTurnsAndTheSecondLeavesTheReadyInterfaceAlone) {
     kmdf::DeviceId id = Add(soc::kPrimary);
     ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
     PFILTER_EXTENSION e = Context(id);
-    auto device = std::make_shared<OverlappingNotification>(service);
-    std::wstring link = L"\\??\\overlapping";
-    UNICODE_STRING name;
-    name.Buffer = link.data();
-    name.Length = static_cast<USHORT>(link.size() * sizeof(WCHAR));
-    name.MaximumLength = name.Length;
-    DEVICE_INTERFACE_CHANGE_NOTIFICATION second{};
-    second.Event = GUID_DEVICE_INTERFACE_ARRIVAL;
-    second.InterfaceClassGuid = GUID_WAKE_LINE_INTERFACE;
-    second.SymbolicLinkName = &name;
-    device->pending = &second;
-    device->context = e;
-    machine.AddNamedDevice(L"\\Device\\Overlapping", device);
-    machine.ArriveInterface(GUID_WAKE_LINE_INTERFACE, link, L"\\Device\\Overlapping");
-
-    EXPECT_EQ(device->overlapStatus, STATUS_SUCCESS);
-    EXPECT_TRUE(WakeInterfaceIsReady(e));
-    EXPECT_EQ(service->Queries().size(), 1u);
-    EXPECT_EQ(service->References(), 1);
-    EXPECT_EQ(machine.GetBooks().references, 1u) << "one file object, that of the target";
-    EXPECT_EQ(e->WakeLineNotifications, 0);
-    ASSERT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
-    EXPECT_EQ(service->References(), 0);
-    ExpectNothingOpen(e);
+    auto first = Overlap(e, STATUS_SUCCESS);
+    EXPECT_EQ(first->queries, 1);
+    ExpectReadyOnTheServiceUntilRelease(id, e);
     EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 0u);
+    ExpectBalancedAfterUnload();
+}
+
+// The first link fails its query while the working service arrives: the second notification
+// tries its own link, not the first one again, and the interface becomes ready.
+TEST_F(OverlappingArrivals, SecondNotificationTriesItsOwnLinkAfterTheFirstFailed) {
+    kmdf::DeviceId id = Add(soc::kMultiport);
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    PFILTER_EXTENSION e = Context(id);
+    auto first = Overlap(e, STATUS_NOT_SUPPORTED);
+    EXPECT_EQ(first->queries, 1) << "the failing link is queried once";
+    EXPECT_TRUE(ReportedError("WdfIoTargetQueryForInterface failed, status 0xC00000BB"));
+    EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 1u);
+    ExpectReadyOnTheServiceUntilRelease(id, e);
     ExpectBalancedAfterUnload();
 }
 

@@ -309,6 +309,39 @@ NTSTATUS KeDelayExecutionThread(_In_ KPROCESSOR_MODE WaitMode, _In_ BOOLEAN Aler
                                 _In_ PLARGE_INTEGER Interval);
 LARGE_INTEGER KeQueryPerformanceCounter(_Out_opt_ PLARGE_INTEGER PerformanceFrequency);
 
+// Events, the one dispatcher object the driver waits on. The header has the real layout; the
+// stand-in keeps the state in SignalState and its waiters elsewhere.
+typedef struct _LIST_ENTRY {
+    struct _LIST_ENTRY* Flink;
+    struct _LIST_ENTRY* Blink;
+} LIST_ENTRY, *PLIST_ENTRY;
+typedef struct _DISPATCHER_HEADER {
+    union {
+        struct {
+            UCHAR Type;
+            UCHAR Signalling;
+            UCHAR Size;
+            UCHAR DpcActive;
+        };
+        volatile LONG Lock;
+    };
+    LONG SignalState;
+    LIST_ENTRY WaitListHead;
+} DISPATCHER_HEADER, *PDISPATCHER_HEADER;
+typedef struct _KEVENT {
+    DISPATCHER_HEADER Header;
+} KEVENT, *PKEVENT, *PRKEVENT;
+typedef enum _EVENT_TYPE { NotificationEvent, SynchronizationEvent } EVENT_TYPE;
+typedef enum _KWAIT_REASON { Executive } KWAIT_REASON;
+typedef LONG KPRIORITY;
+#define IO_NO_INCREMENT 0
+VOID KeInitializeEvent(_Out_ PRKEVENT Event, _In_ EVENT_TYPE Type, _In_ BOOLEAN State);
+LONG KeSetEvent(_Inout_ PRKEVENT Event, _In_ KPRIORITY Increment, _In_ BOOLEAN Wait);
+// Only the wait without a time-out (Timeout NULL), the one the driver makes.
+NTSTATUS KeWaitForSingleObject(_In_ PVOID Object, _In_ KWAIT_REASON WaitReason,
+                               _In_ KPROCESSOR_MODE WaitMode, _In_ BOOLEAN Alertable,
+                               _In_opt_ PLARGE_INTEGER Timeout);
+
 // Bug checks end the system.
 [[noreturn]] VOID KeBugCheckEx(_In_ ULONG BugCheckCode, _In_ ULONG_PTR P1, _In_ ULONG_PTR P2,
                                _In_ ULONG_PTR P3, _In_ ULONG_PTR P4);

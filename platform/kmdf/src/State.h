@@ -177,6 +177,11 @@ struct Machine::State {
     std::map<std::string, std::map<std::size_t, NTSTATUS>> failingCalls;
     std::map<std::string, std::size_t> callCounts;
     std::vector<CallbackRecord> callbacks;
+
+    // Events: one lock and one condition for all of them, and the threads blocked on one.
+    std::mutex dispatcherLock;
+    std::condition_variable dispatcherChanged;
+    std::size_t threadsWaiting = 0;
 };
 
 // The state of the machine that is running, or a bug check if there is none.

@@ -126,6 +126,8 @@ class Machine {
     std::vector<CallbackRecord> Callbacks() const;
 
     Books GetBooks() const;
+    // Threads blocked in KeWaitForSingleObject now.
+    std::size_t ThreadsWaiting() const;
 
     // Diagnostics recorded through WPP.
     std::vector<DiagnosticRecord> Diagnostics() const;
