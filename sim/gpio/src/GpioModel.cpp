@@ -36,6 +36,11 @@ std::vector<PinWrite> GpioModel::Writes() const {
     return writes_;
 }
 
+void GpioModel::PowerLoss() {
+    std::lock_guard guard(lock_);
+    level_ = 0;
+}
+
 int GpioModel::Level() const {
     std::lock_guard guard(lock_);
     return level_;

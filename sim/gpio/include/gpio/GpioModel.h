@@ -33,6 +33,8 @@ class GpioModel : public kmdf::Endpoint {
 
     std::vector<PinWrite> Writes() const;
     int Level() const; // the level of the line; -1 before the first write that took effect
+    // The SoC lost power: the line is low. How the controller answers survives.
+    void PowerLoss();
 
     NTSTATUS DeviceIoControl(ULONG code, const void* input, std::size_t inputLength, void* output,
                              std::size_t outputLength, ULONG_PTR* returned,
