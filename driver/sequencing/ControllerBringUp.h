@@ -15,3 +15,8 @@ NTSTATUS ResetAndInitController(PFILTER_EXTENSION Context);
 
 // The second group of core settings, after ResetAndInitController succeeded.
 NTSTATUS ConfigureCore(PFILTER_EXTENSION Context);
+
+// TRUE while the core keeps the host mode that ConfigureCore set: one read of GCTL. Only a
+// controller reset or a loss of power takes the core out of host mode; after either the whole
+// bring-up is needed again.
+BOOLEAN CoreConfigured(PFILTER_EXTENSION Context);

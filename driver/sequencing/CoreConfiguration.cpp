@@ -7,9 +7,6 @@
 
 #include "CoreConfiguration.tmh"
 
-// Port capability direction (GCTL bits 13:12) of every instance: host.
-constexpr ULONG GCTL_PORT_CAPABILITY_HOST = 0x1000;
-
 // With GEN1 set the super-speed port is limited to the first generation, with its power off
 // while the link is told so.
 static VOID ForceFirstGeneration(PVOID ControllerBlock, const PORT_LAYOUT* Port) {
@@ -52,4 +49,17 @@ NTSTATUS ConfigureCore(PFILTER_EXTENSION Context) {
     ModifyRegister(controller, GSBUSCFG1, 0x1E00, 0x1F00);
     TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_HARDWARE, "instance %d: exit", Context->Instance);
     return STATUS_SUCCESS;
+}
+
+// The device is in D0 when its D0 entry asks, so the core's registers are clocked; the
+// power-up goes on to access the same register set (GUSB2PHYCFG, the glue registers).
+BOOLEAN CoreConfigured(PFILTER_EXTENSION Context) {
+    ULONG gctl = ReadRegister(Context->ControllerBase, GCTL);
+
+    if ((gctl & GCTL_PORT_CAPABILITY_MASK) == GCTL_PORT_CAPABILITY_HOST) {
+        return TRUE;
+    }
+    TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_POWER,
+                "controller configuration lost (GCTL 0x%08X): bring-up again", gctl);
+    return FALSE;
 }

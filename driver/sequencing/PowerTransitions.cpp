@@ -16,7 +16,7 @@ static BOOLEAN HardwarePrepared(PFILTER_EXTENSION Context) {
            Context->PhyBase != NULL && Context->PortPairs != NULL;
 }
 
-// The hardware lost its state while the system was hibernated: settings, registration and the
+// The hardware lost its state while the system was off: settings, registration and the
 // whole bring-up again, then the power-up, which finds nothing to resume.
 static NTSTATUS ResumeFromHibernation(WDFDEVICE Device, PFILTER_EXTENSION Context,
                                       WDF_POWER_DEVICE_STATE PreviousState) {
@@ -59,7 +59,11 @@ _Use_decl_annotations_ NTSTATUS EvtDeviceD0Entry(WDFDEVICE Device,
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "exit: register blocks not mapped");
         return STATUS_SUCCESS;
     }
-    if (WdfDeviceGetSystemPowerAction(Device) == PowerActionHibernate) {
+    // A controller that lost its configuration while the system was off needs the whole
+    // bring-up, whatever action the framework reports: after an idle device slept through
+    // hibernation, its D0 entry is told PowerActionNone.
+    if (!CoreConfigured(extension) ||
+        WdfDeviceGetSystemPowerAction(Device) == PowerActionHibernate) {
         status = ResumeFromHibernation(Device, extension, PreviousState);
     } else {
         status = PowerUpController(extension, PreviousState);

@@ -43,6 +43,8 @@ constexpr ULONG PORT_LINK_RESUME = 15;
 constexpr ULONG GSBUSCFG1 = 0xC104;
 constexpr ULONG GRXTHRCFG = 0xC10C;
 constexpr ULONG GCTL = 0xC110;
+constexpr ULONG GCTL_PORT_CAPABILITY_MASK = 0x3000; // port capability direction, bits 13:12
+constexpr ULONG GCTL_PORT_CAPABILITY_HOST = 0x1000;
 constexpr ULONG GUCTL1 = 0xC11C;
 constexpr ULONG GUSB2PHYCFG(_In_ ULONG n) {
     return 0xC200 + 4 * n;

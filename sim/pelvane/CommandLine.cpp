@@ -210,7 +210,8 @@ void Usage(std::ostream& out) {
            "                   [--service early|late|absent]\n"
            "                   [--provider on|off] [--wpp off|LEVEL[:FLAG,...]] [--cycles N]\n"
            "                   [--timer-resolution MS]\n"
-           "                   [--portsc K=HEX]... [--port-reset-ms N|never] [--output FILE]\n"
+           "                   [--portsc K=HEX]... [--port-reset-ms N|never]\n"
+           "                   [--hs-suspend-stuck primary|secondary]... [--output FILE]\n"
            "                   [--estimates] [--help]\n"
            "\n"
            "Loads the Pelvane driver into the KMDF stand-in on the simulated SoC, runs a\n"
@@ -263,6 +264,9 @@ void Usage(std::ostream& out) {
            "                           attached, RxDetect)\n"
            "  --port-reset-ms N        a port reset the driver starts completes after N virtual\n"
            "                           ms, or never (default 10)\n"
+           "  --hs-suspend-stuck WHICH the HS PHY of primary or secondary never confirms its\n"
+           "                           suspend: a D0 exit to D3 fails and the framework tears\n"
+           "                           that instance down; repeatable (default none)\n"
            "  --help                   print this text\n"
            "\n"
            "Scenarios:\n";
@@ -388,6 +392,12 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             if (!ParseResetTime(value, line.world.portResetNs)) {
                 return bad("--port-reset-ms (milliseconds, or never)", value);
             }
+        } else if (arg == "--hs-suspend-stuck") {
+            auto instance = soc::InstanceByName(value);
+            if (!instance || *instance == soc::kMultiport) {
+                return bad("--hs-suspend-stuck (primary or secondary)", value);
+            }
+            line.world.hsSuspendStuck.push_back(*instance);
         } else if (arg == "--service") {
             if (!ParseService(value, line.world.service)) {
                 return bad("--service (early, late or absent)", value);

@@ -4,10 +4,13 @@
 #include "Platform.h"
 #include "frame/Driver.h"
 
+#include <kmdf/PowerPolicyOwner.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -59,66 +62,126 @@ void ForEachInstance(const std::vector<int>& instances, const std::function<void
     }
 }
 
+// What the host-controller driver above needs once the device is in D0: a core configured as
+// a host (GCTL port capability direction, bits 13:12, = 1), as the bring-up leaves it.
+bool HostControllerReady(soc::Soc& soc, int instance) {
+    return (soc.Peek(soc::BlockKind::Controller, instance, 0xC110) & 0x3000) == 0x1000;
+}
+
 // One phase of a scenario: a power transition of every instance that runs (on a thread each),
-// or something that happens in the world meanwhile (on the calling thread).
+// or something that happens in the world meanwhile (on the calling thread): a system power
+// event, the power going off or on, the wake-line service arriving.
+using Owner = kmdf::PowerPolicyOwner;
 struct Phase {
     const char* name;
-    std::function<NTSTATUS(kmdf::Machine&, kmdf::DeviceId)> transition;
+    std::function<NTSTATUS(Owner&)> transition;
     std::function<void()> world;
 };
 
-Phase Transition(const char* name, std::function<NTSTATUS(kmdf::Machine&, kmdf::DeviceId)> step) {
+Phase Transition(const char* name, std::function<NTSTATUS(Owner&)> step) {
     return Phase{name, std::move(step), nullptr};
 }
 
-// Sleep and wake: D0 exit to D3 with a sleep action, then D0 entry.
-void SleepWake(std::vector<Phase>& phases) {
-    phases.push_back(Transition("D0 exit to D3 (sleep)", [](kmdf::Machine& m, kmdf::DeviceId id) {
-        return m.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep);
-    }));
-    phases.push_back(Transition("D0 entry from sleep", [](kmdf::Machine& m, kmdf::DeviceId id) {
-        return m.EnterD0(id, PowerActionSleep);
-    }));
+// The system power event, in the trace, then what the power policy owner of each instance
+// makes of it.
+void System(std::vector<Phase>& phases, World& world, const char* event, const char* name,
+            std::function<NTSTATUS(Owner&)> step) {
+    phases.push_back(Phase{event, nullptr, [&world, event] { world.System(event); }});
+    phases.push_back(Transition(name, std::move(step)));
 }
 
-// Hibernation: D0 exit to D3 with the hibernate action, then D0 entry resuming from it.
-void Hibernate(std::vector<Phase>& phases) {
-    phases.push_back(
-        Transition("D0 exit to D3 (hibernate)", [](kmdf::Machine& m, kmdf::DeviceId id) {
-            return m.ExitD0(id, WdfPowerDeviceD3, PowerActionHibernate);
-        }));
-    phases.push_back(
-        Transition("D0 entry from hibernation", [](kmdf::Machine& m, kmdf::DeviceId id) {
-            return m.EnterD0(id, PowerActionHibernate);
-        }));
+void PowerOff(std::vector<Phase>& phases, World& world) {
+    phases.push_back(Phase{"power-off", nullptr, [&world] { world.PowerOff(); }});
+}
+
+// The power comes back and the system resumes.
+void PowerOnResume(std::vector<Phase>& phases, World& world, const char* name) {
+    phases.push_back(Phase{"power-on", nullptr, [&world] { world.PowerOn(); }});
+    System(phases, world, "resume", name, [](Owner& o) { return o.Resume(); });
+}
+
+// Sleep and wake: D0 exit to D3 with a sleep action, then D0 entry.
+void SleepWake(std::vector<Phase>& phases, World& world) {
+    System(phases, world, "sleep", "D0 exit to D3 (sleep)", [](Owner& o) { return o.Sleep(); });
+    System(phases, world, "resume", "D0 entry from sleep", [](Owner& o) { return o.Resume(); });
+}
+
+// Hibernation: D0 exit to D3 with the hibernate action, the power off and on again, then D0
+// entry resuming from it.
+void Hibernate(std::vector<Phase>& phases, World& world) {
+    System(phases, world, "hibernate", "D0 exit to D3 (hibernate)",
+           [](Owner& o) { return o.Hibernate(); });
+    PowerOff(phases, world);
+    PowerOnResume(phases, world, "D0 entry from hibernation");
+}
+
+// Runtime idle (not armed for wake): D0 exit to D3 with no system action.
+void Idle(std::vector<Phase>& phases, World& world, bool armed) {
+    System(phases, world, "idle", armed ? "D0 exit to D3 (idle, armed)" : "D0 exit to D3 (idle)",
+           [armed](Owner& o) { return o.Idle(armed); });
+}
+
+// The controller is needed again.
+void Active(std::vector<Phase>& phases, World& world) {
+    System(phases, world, "active", "D0 entry, active", [](Owner& o) { return o.Active(); });
+}
+
+// Idle, then hibernation while idle, resume, and the controller needed again.
+void IdleHibernate(std::vector<Phase>& phases, World& world, bool armed) {
+    Idle(phases, world, armed);
+    System(phases, world, "hibernate", armed ? "disarm, D0 exit to D3 (hibernate)" : "hibernate",
+           [](Owner& o) { return o.Hibernate(); });
+    PowerOff(phases, world);
+    PowerOnResume(phases, world, "resume");
+    Active(phases, world);
 }
 
 // Stop (D0 exit to D3Final, release hardware) and start again.
 void StopRestart(std::vector<Phase>& phases) {
-    phases.push_back(
-        Transition("stop", [](kmdf::Machine& m, kmdf::DeviceId id) { return m.StopDevice(id); }));
-    phases.push_back(Transition(
-        "restart", [](kmdf::Machine& m, kmdf::DeviceId id) { return m.StartDevice(id); }));
+    phases.push_back(Transition("stop", [](Owner& o) { return o.Stop(); }));
+    phases.push_back(Transition("restart", [](Owner& o) { return o.Start(); }));
 }
 
 std::vector<Phase> PhasesOf(const std::string& name, World& world) {
     std::vector<Phase> phases;
     if (name == "sleep-wake") {
-        SleepWake(phases);
+        SleepWake(phases, world);
     } else if (name == "hibernate") {
-        Hibernate(phases);
+        Hibernate(phases, world);
     } else if (name == "stop-restart") {
         StopRestart(phases);
     } else if (name == "late-service") {
-        SleepWake(phases);
+        SleepWake(phases, world);
         phases.push_back(
             Phase{"wake-line service arrives", nullptr, [&world] { world.Publish(); }});
-        SleepWake(phases);
+        SleepWake(phases, world);
+    } else if (name == "idle" || name == "d0-exit-fails") {
+        Idle(phases, world, false);
+        Active(phases, world);
+    } else if (name == "idle-sleep") {
+        Idle(phases, world, false);
+        System(phases, world, "sleep", "sleep", [](Owner& o) { return o.Sleep(); });
+        System(phases, world, "resume", "resume", [](Owner& o) { return o.Resume(); });
+        Active(phases, world);
+    } else if (name == "idle-hibernate" || name == "idle-hibernate-armed") {
+        IdleHibernate(phases, world, name == "idle-hibernate-armed");
+    } else if (name == "fast-startup") {
+        System(phases, world, "fast-startup", "D0 exit to D3 (fast startup)",
+               [](Owner& o) { return o.FastStartup(); });
+        PowerOff(phases, world);
+        PowerOnResume(phases, world, "D0 entry at the next boot");
+    } else if (name == "shutdown") {
+        System(phases, world, "shutdown", "D0 exit to D3Final (shutdown)",
+               [](Owner& o) { return o.Shutdown(); });
+        PowerOff(phases, world);
     } else if (name == "cycle") {
         // One round; Run repeats it (RoundsOf).
-        SleepWake(phases);
-        Hibernate(phases);
+        SleepWake(phases, world);
+        Hibernate(phases, world);
         StopRestart(phases);
+        Idle(phases, world, false);
+        Active(phases, world);
+        IdleHibernate(phases, world, false);
     }
     return phases;
 }
@@ -129,10 +192,15 @@ int RoundsOf(const std::string& name, const World& world) {
 }
 
 // The driver is loaded; each instance is added and started (prepare hardware, then D0
-// entry), taken through the scenario's phases, then stopped (D0 exit to D3Final, release
-// hardware) and removed; the driver is unloaded. Instances run at once, a thread each.
+// entry), taken through the scenario's phases by its power policy owner (`rounds` times), then
+// stopped (D0 exit to D3Final, release hardware) and removed; the driver is unloaded. Instances
+// run at once, a thread each. A D0 exit that fails on an instance whose HS PHY never confirms
+// its suspend is what the driver must do there: the framework then tears the stack down, and
+// the instance takes no further part. With `expectTeardown`, each such instance must have gone
+// so.
 bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, int rounds,
-         World& world, kmdf::Machine& machine, std::ostream& errors, ScenarioObserver& observer) {
+         World& world, kmdf::Machine& machine, std::ostream& errors, ScenarioObserver& observer,
+         bool expectTeardown) {
     NTSTATUS status = machine.LoadDriver(DriverEntry);
     if (!NT_SUCCESS(status)) {
         errors << "pelvane-sim: driver entry failed, status " << Status(status) << "\n";
@@ -140,13 +208,12 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
     }
     std::mutex lock;
     bool ok = true;
-    std::map<int, kmdf::DeviceId> ids;
-    std::map<int, bool> added;
+    std::map<int, std::unique_ptr<Owner>> owners;
     std::map<int, bool> running;
+    std::map<int, bool> tornDown;
     for (int instance : instances) {
-        ids[instance] = 0;
-        added[instance] = false;
         running[instance] = false;
+        tornDown[instance] = false;
     }
     soc::VirtualClock& clock = world.Soc().Clock();
     // Books the time the instance's clock moved since `before`.
@@ -157,10 +224,16 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
     };
     auto fail = [&](int instance, const char* step, NTSTATUS failed) {
         std::lock_guard<std::mutex> hold(lock);
+        running[instance] = false;
+        auto owner = owners.find(instance);
+        if (world.HsSuspendNeverConfirms(instance) && owner != owners.end() &&
+            owner->second->State() == kmdf::PolicyState::Removed) {
+            tornDown[instance] = true;
+            return;
+        }
         errors << "pelvane-sim: " << step << " for " << soc::InstanceName(instance)
                << " failed, status " << Status(failed) << "\n";
         ok = false;
-        running[instance] = false;
     };
     ForEachInstance(instances, [&](int instance) {
         kmdf::DeviceId id = 0;
@@ -170,12 +243,12 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
             fail(instance, "device add", s);
             return;
         }
+        Owner* owner;
         {
             std::lock_guard<std::mutex> hold(lock);
-            ids[instance] = id;
-            added[instance] = true;
+            owner = (owners[instance] = std::make_unique<Owner>(machine, id)).get();
         }
-        s = machine.StartDevice(id);
+        s = owner->Start();
         book(instance, 0, "start", before);
         if (!NT_SUCCESS(s)) {
             fail(instance, "start", s);
@@ -192,19 +265,25 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
             return;
         }
         ForEachInstance(instances, [&](int instance) {
-            kmdf::DeviceId id;
+            Owner* owner;
             {
                 std::lock_guard<std::mutex> hold(lock);
                 if (!running[instance]) {
                     return;
                 }
-                id = ids[instance];
+                owner = owners[instance].get();
             }
             std::uint64_t before = clock.NowNs(instance);
-            NTSTATUS s = phase.transition(machine, id);
+            NTSTATUS s = phase.transition(*owner);
             book(instance, order, phase.name, before);
             if (!NT_SUCCESS(s)) {
                 fail(instance, phase.name, s);
+            } else if (owner->State() == kmdf::PolicyState::Started &&
+                       !HostControllerReady(world.Soc(), instance)) {
+                std::lock_guard<std::mutex> hold(lock);
+                errors << "pelvane-sim: " << soc::InstanceName(instance) << " after " << phase.name
+                       << ": the controller is not configured as a host\n";
+                ok = false;
             }
         });
     };
@@ -216,27 +295,33 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
         }
     }
     ForEachInstance(instances, [&](int instance) {
-        kmdf::DeviceId id;
-        bool present;
+        Owner* owner;
         {
             std::lock_guard<std::mutex> hold(lock);
-            id = ids[instance];
-            present = added[instance];
+            auto it = owners.find(instance);
+            if (it == owners.end()) {
+                return;
+            }
+            owner = it->second.get();
         }
-        if (!present) {
-            return;
-        }
-        if (machine.DeviceStarted(id)) {
+        if (machine.DeviceStarted(owner->Id())) {
             std::uint64_t before = clock.NowNs(instance);
-            NTSTATUS s = machine.StopDevice(id);
+            NTSTATUS s = owner->Stop();
             book(instance, order + 1, "stop", before);
             if (!NT_SUCCESS(s)) {
                 fail(instance, "stop", s);
             }
         }
-        machine.RemoveDevice(id);
+        machine.RemoveDevice(owner->Id());
     });
     machine.UnloadDriver();
+    for (int instance : instances) {
+        if (expectTeardown && world.HsSuspendNeverConfirms(instance) && !tornDown[instance]) {
+            errors << "pelvane-sim: " << soc::InstanceName(instance)
+                   << " was not torn down after a failed D0 exit\n";
+            ok = false;
+        }
+    }
     return ok;
 }
 
@@ -248,13 +333,28 @@ const std::vector<ScenarioInfo>& Scenarios() {
                   "           stop and remove it, unload; instances run at once on threads"},
         {"sleep-wake", "start, D0 exit to D3 with a sleep action, D0 entry, stop"},
         {"d3final", "start, then D0 exit to D3Final and release hardware (a removal)"},
-        {"hibernate", "start, D0 exit to D3 with the hibernate action, D0 entry resuming\n"
-                      "           from hibernation, stop"},
+        {"hibernate", "start, D0 exit to D3 with the hibernate action, power off and on,\n"
+                      "           D0 entry resuming from hibernation, stop"},
         {"stop-restart", "start, stop (D3Final, release hardware), start again, stop"},
         {"late-service", "start without the wake-line service, sleep and wake, the service\n"
                          "           arrives, sleep and wake again, stop"},
+        {"idle", "start, runtime idle (D0 exit to D3, no system action), active again\n"
+                 "           (D0 entry), stop"},
+        {"idle-sleep", "start, runtime idle not armed for wake, system sleep and resume (no\n"
+                       "           request reaches the filter), active again, stop"},
+        {"idle-hibernate", "start, runtime idle not armed for wake, hibernation (no request),\n"
+                           "           power off and on, resume, active again (D0 entry\n"
+                           "           told no action, after a power loss), stop"},
+        {"idle-hibernate-armed", "as idle-hibernate, armed for wake: D0 entry to disarm,\n"
+                                 "           then D0 exit with the hibernate action"},
+        {"fast-startup", "start, hybrid shutdown (S4, the hibernate action), power off and\n"
+                         "           on, the next boot resumes the session, stop"},
+        {"shutdown", "start, shutdown (D0 exit to D3Final), power off"},
+        {"d0-exit-fails", "as idle, with the HS PHY of --hs-suspend-stuck (default primary)\n"
+                          "           never confirming its suspend: the D0 exit fails and\n"
+                          "           the framework tears that instance down"},
         {"cycle", "start, then --cycles rounds of sleep and wake, hibernate and resume,\n"
-                  "           stop and restart; stop"},
+                  "           stop and restart, idle, idle-hibernate; stop"},
         {"load-add-unload", "load the driver, add a filter device per instance, unload"},
     };
     return scenarios;
@@ -281,13 +381,23 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, Wor
         errors << "pelvane-sim: unknown scenario \"" << name << "\"\n";
         return false;
     }
+    if (name == "d0-exit-fails" && !world.AnyHsSuspendNeverConfirms()) {
+        world.NeverConfirmHsSuspend(soc::kPrimary); // the scenario's default
+    }
     world.Install();
     bool ok = false;
     if (name == "load-add-unload") {
         ok = LoadAddUnload(instances, world, machine, errors);
     } else {
-        ok = Run(instances, PhasesOf(name, world), RoundsOf(name, world), world, machine, errors,
-                 observer);
+        std::vector<Phase> phases = PhasesOf(name, world);
+        if (name == "cycle" && phases.size() != static_cast<std::size_t>(kCyclePhases)) {
+            // The timeline picture finds the last rounds by this count.
+            errors << "pelvane-sim: a cycle round has " << phases.size() << " phases, not "
+                   << kCyclePhases << "\n";
+        } else {
+            ok = Run(instances, phases, RoundsOf(name, world), world, machine, errors, observer,
+                     name == "d0-exit-fails");
+        }
     }
     world.Withdraw();
     kmdf::Books books = machine.GetBooks();

@@ -48,7 +48,7 @@ class ScenarioObserver {
 inline constexpr std::size_t kRunHistory = 64;
 
 // The phases of one round of the cycle scenario.
-inline constexpr int kCyclePhases = 6;
+inline constexpr int kCyclePhases = 26;
 
 // Runs the scenario for the instances given in `world` (which it installs first), reporting
 // failures on `errors`. Returns true when every step succeeded and the machine's books are

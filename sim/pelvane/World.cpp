@@ -52,6 +52,16 @@ void World::Install() {
     for (int phy = 0; phy < 4; ++phy) {
         soc_.SsPhyReadyAfter(phy, options_.ssPhyReadyAfter < 0 ? -1 : options_.ssPhyReadyAfter - 1);
     }
+    for (int instance : options_.hsSuspendStuck) {
+        // Suspend enable (GUSB2PHYCFG(0) bit 6) written: the glue's status bit 4 stays busy.
+        soc_.OnWrite(soc::BlockKind::Controller, instance, 0xC200,
+                     [instance](std::uint32_t written, soc::Soc::RegisterView& view) {
+                         if (written & 0x40) {
+                             view.ClearBitsAfterReads(soc::BlockKind::Controller, instance, 0xF88F8,
+                                                      0x10, -1);
+                         }
+                     });
+    }
     machine_.SetWppSession(options_.wpp);
     if (options_.provider) {
         // Level 4 (information) and every keyword: all the power events.
@@ -102,6 +112,37 @@ void World::Withdraw() {
         service_->Withdraw(machine_);
         published_ = false;
     }
+}
+
+void World::System(const char* event) {
+    soc_.RecordSystem(event);
+}
+
+void World::PowerOff() {
+    soc_.RecordSystem("power-off");
+    soc_.PowerLoss();
+    for (auto& gpio : gpio_) {
+        if (gpio) {
+            gpio->PowerLoss();
+        }
+    }
+}
+
+void World::PowerOn() {
+    soc_.RecordSystem("power-on");
+}
+
+void World::NeverConfirmHsSuspend(int instance) {
+    options_.hsSuspendStuck.push_back(instance);
+}
+
+bool World::HsSuspendNeverConfirms(int instance) const {
+    for (int stuck : options_.hsSuspendStuck) {
+        if (stuck == instance) {
+            return true;
+        }
+    }
+    return false;
 }
 
 kmdf::DeviceSpec World::Device(int instance) const {

@@ -63,6 +63,8 @@ struct WorldOptions {
     // How long a port reset takes on every port (soc::PortModel::kNever: it never completes);
     // none keeps the SoC's default.
     std::optional<std::uint64_t> portResetNs;
+    // Instances (Primary or Secondary) whose HS PHY never confirms its suspend.
+    std::vector<int> hsSuspendStuck;
 };
 
 class World {
@@ -94,6 +96,18 @@ class World {
 
     // The wake-line service's device arrives now (once).
     void Publish();
+
+    // A system power event in the trace ("idle", "sleep", "hibernate", "resume", ...).
+    void System(const char* event);
+    // The system is off: the SoC and the GPIO lines lose their state; the firmware's settings
+    // and the wake-line service are unchanged. Then the power comes back.
+    void PowerOff();
+    void PowerOn();
+
+    // The HS PHY of Primary or Secondary never confirms its suspend (before Install).
+    void NeverConfirmHsSuspend(int instance);
+    bool HsSuspendNeverConfirms(int instance) const;
+    bool AnyHsSuspendNeverConfirms() const { return !options_.hsSuspendStuck.empty(); }
 
   private:
     void ApplyHistoryLimit();

@@ -162,6 +162,9 @@ std::string LaneName(int actor) {
 std::vector<Lane> BuildLanes(const std::vector<soc::TraceRecord>& records) {
     std::map<int, Lane> byActor;
     for (const soc::TraceRecord& r : records) {
+        if (r.op == soc::Op::System) {
+            continue; // the system's events belong to no lane; the picture draws them across all
+        }
         int actor = r.actor < 0 ? -1 : r.actor;
         auto [it, added] = byActor.try_emplace(actor);
         Lane& lane = it->second;

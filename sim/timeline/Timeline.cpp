@@ -471,6 +471,42 @@ void Axis(std::ostream& out, const Scale& scale, double bottom) {
         << "</g>\n";
 }
 
+// The system's power events (idle, hibernate, power-off, ...): a dashed line across every lane
+// at the moment the event reached the instances, named above the lanes.
+void SystemEvents(std::ostream& out, const std::vector<soc::TraceRecord>& records,
+                  const Scale& scale, double top, double bottom) {
+    out << "<g class=\"system\">";
+    double lastX = -1e9;
+    int row = 0;
+    for (const soc::TraceRecord& r : records) {
+        if (r.op != soc::Op::System) {
+            continue;
+        }
+        double x = scale.X(r.tNs);
+        // Events at (nearly) one moment stack their names instead of overwriting them.
+        row = x - lastX < kLabelChar * 12 ? row + 1 : 0;
+        lastX = x;
+        out << Tag("g").Attr("class", "system-event").Attr("data-ns", r.tNs).Open()
+            << Tag("line")
+                   .Attr("x1", x)
+                   .Attr("y1", top)
+                   .Attr("x2", x)
+                   .Attr("y2", bottom)
+                   .Attr("stroke", "#e37400")
+                   .Attr("stroke-width", 1)
+                   .Attr("stroke-dasharray", "4 3")
+                   .Empty()
+            << Tag("text")
+                   .Attr("x", x + 2)
+                   .Attr("y", top + 9 + kLabelRow * (row % kLabelRows))
+                   .Attr("font-size", 9)
+                   .Attr("fill", "#e37400")
+                   .WithText(r.event)
+            << "</g>";
+    }
+    out << "</g>\n";
+}
+
 Scale MakeScale(const std::vector<Lane>& lanes, int widthPx) {
     Scale scale;
     scale.width = std::max(100.0, widthPx - kLeft - kRight);
@@ -544,6 +580,7 @@ void WriteTimelineSvg(const std::vector<soc::TraceRecord>& records, std::ostream
     for (const LaneLayout& l : layouts) {
         painter.Lane(l);
     }
+    SystemEvents(out, records, scale, lanesTop, y);
     Axis(out, scale, y);
     out << "</svg>\n";
 }

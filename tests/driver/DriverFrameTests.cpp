@@ -74,10 +74,11 @@ TEST_F(DriverFrame, AddedDeviceIsAFilterWithTheFourCallbacks) {
     ASSERT_EQ(machine.LoadDriver(DriverEntry), STATUS_SUCCESS);
     kmdf::DeviceId id;
     ASSERT_EQ(machine.AddDevice(ControllerDevice(soc::kPrimary), &id), STATUS_SUCCESS);
-    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
-    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
-    ASSERT_EQ(machine.EnterD0(id, PowerActionSleep), STATUS_SUCCESS);
-    ASSERT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
+    kmdf::PowerPolicyOwner owner(machine, id);
+    ASSERT_EQ(owner.Start(), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Sleep(), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Resume(), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Stop(), STATUS_SUCCESS);
     std::vector<std::string> called;
     for (auto& d : machine.Diagnostics()) {
         called.push_back(d.function);
@@ -125,11 +126,12 @@ TEST_F(DriverFrame, DevicesOfDifferentInstancesRunOnTheirOwnThreads) {
     std::vector<NTSTATUS> results(3, STATUS_UNSUCCESSFUL);
     for (int i = 0; i < 3; ++i) {
         threads.emplace_back([&, i] {
-            NTSTATUS s = machine.StartDevice(ids[i]);
+            kmdf::PowerPolicyOwner owner(machine, ids[i]);
+            NTSTATUS s = owner.Start();
             for (int round = 0; NT_SUCCESS(s) && round < 20; ++round) {
-                s = machine.ExitD0(ids[i], WdfPowerDeviceD3, PowerActionSleep);
+                s = owner.Sleep();
                 if (NT_SUCCESS(s)) {
-                    s = machine.EnterD0(ids[i], PowerActionSleep);
+                    s = owner.Resume();
                 }
             }
             results[i] = s;

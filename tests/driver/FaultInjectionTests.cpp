@@ -106,10 +106,19 @@ struct Case {
     int instance;
 };
 
+// In d0-exit-fails the HS PHY of Primary never confirms its suspend: its D0 exit fails with
+// an error diagnostic, as the driver must, and the framework tears the device down.
+bool D0ExitFails(const Case& c) {
+    return std::string(c.scenario) == "d0-exit-fails" && c.instance == 0;
+}
+
 // Multiport has the most paths (GPIO line, two pairs, SS PHYs switched off and programmed
 // again); Primary and Secondary differ from it and from each other in layout.
-constexpr const char* kScenarios[] = {"start",        "sleep-wake",   "d3final", "hibernate",
-                                      "stop-restart", "late-service", "cycle",   "load-add-unload"};
+constexpr const char* kScenarios[] = {"start",        "sleep-wake",      "d3final",
+                                      "hibernate",    "stop-restart",    "late-service",
+                                      "cycle",        "load-add-unload", "idle",
+                                      "idle-sleep",   "idle-hibernate",  "idle-hibernate-armed",
+                                      "fast-startup", "shutdown",        "d0-exit-fails"};
 #ifdef FAULTS_UNDER_TSAN
 // Under ThreadSanitizer Multiport alone takes some 25 s, all three would pass the test
 // time-out; single-instance runs on one thread show it nothing new for the other two.
@@ -255,7 +264,8 @@ void CheckReleaseUndoesPrepare(const std::string& where,
 }
 
 // Checks one run in which the call-th call of the injection's routine failed.
-void CheckRun(const std::string& where, const Injection& injection, const Outcome& o) {
+void CheckRun(const std::string& where, const Case& c, const Injection& injection,
+              const Outcome& o) {
     const kmdf::CallbackRecord* failing = nullptr;
     for (const auto& r : o.callbacks) {
         if (r.failedRoutine == injection.routine) {
@@ -268,6 +278,11 @@ void CheckRun(const std::string& where, const Injection& injection, const Outcom
         return;
     }
     NTSTATUS expected = ExpectedStatus(injection, *failing);
+    // The D0 exit that fails anyway fails the same way; the scenario expects it.
+    bool failsAnyway = D0ExitFails(c) && failing->callback == "EvtDeviceD0Exit";
+    if (failsAnyway) {
+        expected = STATUS_UNSUCCESSFUL;
+    }
     EXPECT_EQ(Hex(failing->status), Hex(expected))
         << where << ": " << failing->callback << " (call " << failing->failedCall
         << " of the routine inside it)";
@@ -292,7 +307,9 @@ void CheckRun(const std::string& where, const Injection& injection, const Outcom
             EXPECT_EQ(r.callback, "EvtDeviceReleaseHardware")
                 << where << ": " << r.callback << " ran on a device whose start failed";
         }
-        if (&r != failing) {
+        bool expectedFailure =
+            D0ExitFails(c) && r.callback == "EvtDeviceD0Exit" && r.status == STATUS_UNSUCCESSFUL;
+        if (&r != failing && !expectedFailure) {
             EXPECT_EQ(Hex(r.status), Hex(STATUS_SUCCESS)) << where << ": " << r.callback;
         }
         if (!NT_SUCCESS(r.status)) {
@@ -305,8 +322,8 @@ void CheckRun(const std::string& where, const Injection& injection, const Outcom
     }
 
     // The scenario fails exactly when the callback does, and names it.
-    EXPECT_EQ(o.ok, NT_SUCCESS(expected)) << where << ":\n" << o.errors;
-    if (NT_SUCCESS(expected)) {
+    EXPECT_EQ(o.ok, NT_SUCCESS(expected) || failsAnyway) << where << ":\n" << o.errors;
+    if (NT_SUCCESS(expected) || failsAnyway) {
         EXPECT_EQ(o.errors, "") << where;
     } else {
         EXPECT_NE(o.errors.find("status " + Hex(expected)), std::string::npos) << where << ":\n"
@@ -334,7 +351,9 @@ TEST(FaultInjection, EveryFailingCallOfEveryScenarioIsAnsweredAndLeavesTheBooksA
             Outcome clean = RunCase(c, nullptr, 0);
             watchdog.Disarm();
             ASSERT_TRUE(clean.ok) << name << ":\n" << clean.errors;
-            ASSERT_EQ(clean.errorDiagnostics, 0u) << name;
+            if (!D0ExitFails(c)) {
+                ASSERT_EQ(clean.errorDiagnostics, 0u) << name;
+            }
             ASSERT_TRUE(clean.books.AllZero()) << name << ": " << clean.books.Describe();
             CheckReleaseUndoesPrepare(name, clean.callbacks);
             for (const auto& [routine, count] : clean.calls) {
@@ -354,7 +373,7 @@ TEST(FaultInjection, EveryFailingCallOfEveryScenarioIsAnsweredAndLeavesTheBooksA
                     watchdog.Arm(where);
                     Outcome o = RunCase(c, &injection, k);
                     watchdog.Disarm();
-                    CheckRun(where, injection, o);
+                    CheckRun(where, c, injection, o);
                     ++calls;
                     ++callsPerRoutine[injection.routine];
                 }

@@ -3,6 +3,7 @@
 #include <evntrace.h>
 #include <gtest/gtest.h>
 #include <kmdf/Machine.h>
+#include <kmdf/PowerPolicyOwner.h>
 #include <soc/Soc.h>
 
 #include <string>

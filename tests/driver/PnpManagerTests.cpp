@@ -4,6 +4,7 @@
 #include "Harness.h"
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +16,7 @@ struct Script {
     std::vector<std::string> log;
     NTSTATUS prepare = STATUS_SUCCESS;
     NTSTATUS d0Entry = STATUS_SUCCESS;
+    NTSTATUS d0Exit = STATUS_SUCCESS;
     std::atomic<int> inside{0};
     std::atomic<int> overlaps{0};
 };
@@ -52,7 +54,7 @@ NTSTATUS D0Exit(WDFDEVICE device, WDF_POWER_DEVICE_STATE target) {
     Inside in;
     g_script->log.push_back("d0exit " + std::to_string(target) + " action " +
                             std::to_string(WdfDeviceGetSystemPowerAction(device)));
-    return STATUS_SUCCESS;
+    return g_script->d0Exit;
 }
 
 NTSTATUS Add(WDFDRIVER, PWDFDEVICE_INIT init) {
@@ -106,10 +108,10 @@ class PnpManager : public MachineTest {
 TEST_F(PnpManager, StartPowerCycleAndStopCallInOrderWithStatesAndActions) {
     ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
     ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
-    ASSERT_EQ(machine.EnterD0(id, PowerActionSleep), STATUS_SUCCESS);
+    ASSERT_EQ(machine.EnterD0(id), STATUS_SUCCESS);
     ASSERT_EQ(machine.ExitD0(id, WdfPowerDevicePrepareForHibernation, PowerActionHibernate),
               STATUS_SUCCESS);
-    ASSERT_EQ(machine.EnterD0(id, PowerActionHibernate), STATUS_SUCCESS);
+    ASSERT_EQ(machine.EnterD0(id), STATUS_SUCCESS);
     ASSERT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
     EXPECT_EQ(script.log,
               (std::vector<std::string>{"prepare 1 2", "d0entry 5 action 0", "d0exit 4 action 2",
@@ -152,7 +154,7 @@ TEST_F(PnpManager, CallbacksOfOneDeviceNeverOverlap) {
             if (NT_SUCCESS(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep))) {
                 ++transitions;
             }
-            if (NT_SUCCESS(machine.EnterD0(id, PowerActionSleep))) {
+            if (NT_SUCCESS(machine.EnterD0(id))) {
                 ++transitions;
             }
         }
@@ -163,6 +165,105 @@ TEST_F(PnpManager, CallbacksOfOneDeviceNeverOverlap) {
     EXPECT_GT(transitions.load(), 300);
     EXPECT_EQ(script.overlaps.load(), 0);
     EXPECT_EQ(machine.StartDevice(id), STATUS_INVALID_DEVICE_STATE);
+}
+
+// What the filter sees of each system event, through the power policy owner above it: the
+// requests the framework delivers, with the action that WdfDeviceGetSystemPowerAction reports
+// (the Dx request's until D0 entry has returned, None from then on).
+TEST_F(PnpManager, PowerPolicyOwnerDeliversWhatTheFrameworkDelivers) {
+    struct Case {
+        const char* name;
+        std::function<void(kmdf::PowerPolicyOwner&)> events;
+        std::vector<std::string> log;
+        kmdf::PolicyState end;
+    };
+    using O = kmdf::PowerPolicyOwner;
+    const std::vector<Case> cases = {
+        {"idle, active",
+         [](O& o) { o.Idle(false), o.Active(); },
+         {"d0exit 4 action 0", "d0entry 4 action 0"},
+         kmdf::PolicyState::Started},
+        {"sleep, resume, idle",
+         [](O& o) { o.Sleep(), o.Resume(), o.Idle(false); },
+         {"d0exit 4 action 2", "d0entry 4 action 2", "d0exit 4 action 0"},
+         kmdf::PolicyState::WaitingUnarmed},
+        {"idle unarmed, hibernate, resume, active",
+         [](O& o) { o.Idle(false), o.Hibernate(), o.Resume(), o.Active(); },
+         {"d0exit 4 action 0", "d0entry 4 action 0"},
+         kmdf::PolicyState::Started},
+        {"idle unarmed, sleep (no request)",
+         [](O& o) { o.Idle(false), o.Sleep(); },
+         {"d0exit 4 action 0"},
+         kmdf::PolicyState::SystemAsleepNoWake},
+        {"idle armed, hibernate, resume, active",
+         [](O& o) { o.Idle(true), o.Hibernate(), o.Resume(), o.Active(); },
+         {"d0exit 4 action 0", "d0entry 4 action 0", "d0exit 4 action 3", "d0entry 4 action 3"},
+         kmdf::PolicyState::Started},
+        {"fast startup, next boot",
+         [](O& o) { o.FastStartup(), o.Resume(); },
+         {"d0exit 4 action 3", "d0entry 4 action 3"},
+         kmdf::PolicyState::Started},
+        {"shutdown", [](O& o) { o.Shutdown(); }, {"d0exit 5 action 6"}, kmdf::PolicyState::Off},
+        {"idle unarmed, shutdown (no request)",
+         [](O& o) { o.Idle(false), o.Shutdown(); },
+         {"d0exit 4 action 0"},
+         kmdf::PolicyState::Off},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kmdf::DeviceId device = 0;
+        kmdf::DeviceSpec spec;
+        spec.instance = 1;
+        ASSERT_EQ(machine.AddDevice(spec, &device), STATUS_SUCCESS);
+        kmdf::PowerPolicyOwner owner(machine, device);
+        ASSERT_EQ(owner.Start(), STATUS_SUCCESS);
+        script.log.clear();
+        c.events(owner);
+        EXPECT_EQ(script.log, c.log);
+        EXPECT_EQ(owner.State(), c.end) << kmdf::PolicyStateName(owner.State());
+        machine.RemoveDevice(device);
+    }
+}
+
+TEST_F(PnpManager, EventsTheSystemCannotMakeAreRefusedWithoutARequest) {
+    kmdf::PowerPolicyOwner owner(machine, id);
+    ASSERT_EQ(owner.Start(), STATUS_SUCCESS);
+    script.log.clear();
+    EXPECT_EQ(owner.Resume(), STATUS_INVALID_DEVICE_STATE);
+    EXPECT_EQ(owner.Active(), STATUS_SUCCESS) << "needed while on: nothing to do";
+    ASSERT_EQ(owner.Sleep(), STATUS_SUCCESS);
+    EXPECT_EQ(owner.Idle(false), STATUS_INVALID_DEVICE_STATE);
+    EXPECT_EQ(owner.Hibernate(), STATUS_INVALID_DEVICE_STATE);
+    EXPECT_EQ(script.log, (std::vector<std::string>{"d0exit 4 action 2"}));
+}
+
+// A failed D0 exit: release hardware, and the device is gone; no D0 entry follows.
+TEST_F(PnpManager, FailedD0ExitTearsTheStackDown) {
+    kmdf::PowerPolicyOwner owner(machine, id);
+    ASSERT_EQ(owner.Start(), STATUS_SUCCESS);
+    script.log.clear();
+    script.d0Exit = STATUS_UNSUCCESSFUL;
+    EXPECT_EQ(owner.Idle(false), STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(owner.Active(), STATUS_INVALID_DEVICE_STATE);
+    EXPECT_EQ(script.log, (std::vector<std::string>{"d0exit 4 action 0", "release"}));
+    EXPECT_EQ(owner.State(), kmdf::PolicyState::Removed);
+    EXPECT_FALSE(machine.DevicePresent(id));
+    EXPECT_FALSE(machine.DeviceStarted(id));
+    EXPECT_EQ(machine.EnterD0(id), STATUS_INVALID_DEVICE_STATE) << "refused, not a stop";
+    machine.RemoveDevice(id); // nothing left to remove
+}
+
+TEST_F(PnpManager, FailedD0EntryOnAResumeTearsTheStackDownWithoutD0Exit) {
+    kmdf::PowerPolicyOwner owner(machine, id);
+    ASSERT_EQ(owner.Start(), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Hibernate(), STATUS_SUCCESS);
+    script.log.clear();
+    script.d0Entry = STATUS_DEVICE_HARDWARE_ERROR;
+    EXPECT_EQ(owner.Resume(), STATUS_DEVICE_HARDWARE_ERROR);
+    EXPECT_EQ(script.log, (std::vector<std::string>{"d0entry 4 action 3", "release"}));
+    EXPECT_EQ(owner.State(), kmdf::PolicyState::Removed);
+    EXPECT_EQ(owner.Stop(), STATUS_SUCCESS);
+    EXPECT_EQ(script.log.size(), 2u);
 }
 
 } // namespace

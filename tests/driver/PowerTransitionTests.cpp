@@ -12,6 +12,7 @@
 #include <gpio/GpioModel.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <utility>
 
@@ -44,14 +45,29 @@ class PowerTransitions : public MachineTest {
         EXPECT_TRUE(machine.GetBooks().AllZero()) << machine.GetBooks().Describe();
     }
 
+    // Added and started; the power policy owner above the filter takes it from there.
     kmdf::DeviceId Start(int instance) {
         kmdf::DeviceSpec spec = pelvane::ControllerDevice(instance);
         spec.lowerDevice = firmware;
         kmdf::DeviceId id = 0;
         EXPECT_EQ(machine.AddDevice(spec, &id), STATUS_SUCCESS);
-        EXPECT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+        owners[id] = std::make_unique<kmdf::PowerPolicyOwner>(machine, id);
+        EXPECT_EQ(owners[id]->Start(), STATUS_SUCCESS);
         return id;
     }
+
+    kmdf::PowerPolicyOwner& Owner(kmdf::DeviceId id) { return *owners.at(id); }
+
+    // Hibernation as the system makes it: the owner's request, then the SoC and the GPIO line
+    // lose their state while the system is off.
+    NTSTATUS Hibernate(kmdf::DeviceId id) {
+        NTSTATUS status = Owner(id).Hibernate();
+        soc.PowerLoss();
+        line->PowerLoss();
+        return status;
+    }
+
+    std::map<kmdf::DeviceId, std::unique_ptr<kmdf::PowerPolicyOwner>> owners;
 
     PFILTER_EXTENSION Context(kmdf::DeviceId id) { return GetFilterExtension(machine.Device(id)); }
 
@@ -97,7 +113,7 @@ TEST_F(PowerTransitions, PrimarySleepsWithItsWakeLinesAfterTheHsStepsAndWakes) {
     PFILTER_EXTENSION c = Context(id);
     soc.ClearTrace();
 
-    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
+    ASSERT_EQ(Owner(id).Sleep(), STATUS_SUCCESS);
     using Request = std::pair<std::int64_t, std::int64_t>;
     EXPECT_EQ(WakeLineRequests(), (std::vector<Request>{{0x209, 2}, {0x208, 2}}));
     // Asked once, after the HS PHY pulse and before the SS PHY events are cleared.
@@ -110,7 +126,7 @@ TEST_F(PowerTransitions, PrimarySleepsWithItsWakeLinesAfterTheHsStepsAndWakes) {
     EXPECT_EQ(c->PoweredDown, 1);
 
     soc.ClearTrace();
-    ASSERT_EQ(machine.EnterD0(id, PowerActionSleep), STATUS_SUCCESS);
+    ASSERT_EQ(Owner(id).Resume(), STATUS_SUCCESS);
     std::vector<int> ids;
     for (auto& r : soc.Records()) {
         if (r.op == soc::Op::Event) {
@@ -131,7 +147,7 @@ TEST_F(PowerTransitions, MultiportHibernationClosesTheGpioTargetAndResumeOpensAN
     c->Mprd = 1;
     soc.ClearTrace();
 
-    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionHibernate), STATUS_SUCCESS);
+    ASSERT_EQ(Hibernate(id), STATUS_SUCCESS);
     EXPECT_EQ(GpioLevels(), (std::vector<int>{0})) << "SS PHY 2 off, its supply follows";
     EXPECT_EQ(line->Level(), 0);
     EXPECT_EQ(c->GpioTarget, nullptr);
@@ -139,7 +155,7 @@ TEST_F(PowerTransitions, MultiportHibernationClosesTheGpioTargetAndResumeOpensAN
     EXPECT_EQ(c->PoweredDown, 1);
 
     soc.ClearTrace();
-    ASSERT_EQ(machine.EnterD0(id, PowerActionHibernate), STATUS_SUCCESS);
+    ASSERT_EQ(Owner(id).Resume(), STATUS_SUCCESS);
     EXPECT_NE(c->GpioTarget, nullptr);
     EXPECT_EQ(c->PoweredDown, 0);
     EXPECT_EQ(c->PortPairs[0].SsPhyOff, 0) << "the bring-up programmed both SS PHYs";
@@ -152,7 +168,7 @@ TEST_F(PowerTransitions, MultiportHibernationClosesTheGpioTargetAndResumeOpensAN
     // The new target reaches the line.
     c->Mprd = 1;
     soc.ClearTrace();
-    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
+    ASSERT_EQ(Owner(id).Sleep(), STATUS_SUCCESS);
     EXPECT_EQ(GpioLevels(), (std::vector<int>{0}));
     EXPECT_NE(c->GpioTarget, nullptr) << "kept when the system only sleeps";
 }
@@ -177,26 +193,40 @@ TEST_F(PowerTransitions, MprdDrivesTheGpioLineHighAtTheBringUpBetweenItsTwoReads
     EXPECT_EQ(Context(id)->Mpdp, 1);
 }
 
+// Idle and not armed, the device sleeps through hibernation without a request: its D0 exit
+// (action None) kept the target, and the bring-up after the power loss keeps it too.
 TEST_F(PowerTransitions, HibernationResumeKeepsATargetThatIsStillOpen) {
     kmdf::DeviceId id = Start(soc::kMultiport);
     PFILTER_EXTENSION c = Context(id);
     WDFIOTARGET target = c->GpioTarget;
     ASSERT_NE(target, nullptr);
-    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
-    ASSERT_EQ(machine.EnterD0(id, PowerActionHibernate), STATUS_SUCCESS);
+    ASSERT_EQ(Owner(id).Idle(false), STATUS_SUCCESS);
+    ASSERT_EQ(Hibernate(id), STATUS_SUCCESS);
+    ASSERT_EQ(Owner(id).Resume(), STATUS_SUCCESS);
+    ASSERT_EQ(Owner(id).Active(), STATUS_SUCCESS);
     EXPECT_EQ(c->GpioTarget, target);
 }
 
+// The failed D0 entry on a resume tears the stack down: release hardware, no D0 exit.
 TEST_F(PowerTransitions, FailedBringUpOnResumeFromHibernationIsTheResult) {
     kmdf::DeviceId id = Start(soc::kPrimary);
     PFILTER_EXTENSION c = Context(id);
-    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionHibernate), STATUS_SUCCESS);
+    ASSERT_EQ(Hibernate(id), STATUS_SUCCESS);
     c->Instance = 3; // the only way the bring-up itself fails
     soc.ClearTrace();
-    EXPECT_EQ(machine.EnterD0(id, PowerActionHibernate), STATUS_DEVICE_HARDWARE_ERROR);
+    EXPECT_EQ(Owner(id).Resume(), STATUS_DEVICE_HARDWARE_ERROR);
     EXPECT_EQ(First([](auto& r) { return IsPhyAccess(r, soc::Op::Read, 0x1018); }),
               soc.Records().size())
         << "the power-up did not run";
+    std::vector<std::string> after;
+    for (auto& r : soc.Records()) {
+        if (r.op == soc::Op::Callback && r.returned) {
+            after.push_back(r.function);
+        }
+    }
+    EXPECT_EQ(after, (std::vector<std::string>{"EvtDeviceD0Entry", "EvtDeviceReleaseHardware"}));
+    EXPECT_EQ(Owner(id).State(), kmdf::PolicyState::Removed);
+    EXPECT_FALSE(machine.DevicePresent(id));
 }
 
 TEST_F(PowerTransitions, FailedWakeLineRegistrationIsOnlyReported) {
@@ -205,18 +235,18 @@ TEST_F(PowerTransitions, FailedWakeLineRegistrationIsOnlyReported) {
     PFILTER_EXTENSION c = Context(id);
     EXPECT_EQ(c->ArrivalNotification, nullptr);
     soc.ClearTrace();
-    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionHibernate), STATUS_SUCCESS);
+    ASSERT_EQ(Hibernate(id), STATUS_SUCCESS);
     EXPECT_TRUE(WakeLineRequests().empty()) << "the service never became ready";
     machine.FailNext("IoRegisterPlugPlayNotification", STATUS_INSUFFICIENT_RESOURCES);
-    EXPECT_EQ(machine.EnterD0(id, PowerActionHibernate), STATUS_SUCCESS);
+    EXPECT_EQ(Owner(id).Resume(), STATUS_SUCCESS);
     EXPECT_TRUE(ReportedError("wake-line registration"));
 
     // A later resume registers, and the service, present all along, becomes ready.
-    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionHibernate), STATUS_SUCCESS);
-    ASSERT_EQ(machine.EnterD0(id, PowerActionHibernate), STATUS_SUCCESS);
+    ASSERT_EQ(Hibernate(id), STATUS_SUCCESS);
+    ASSERT_EQ(Owner(id).Resume(), STATUS_SUCCESS);
     EXPECT_NE(c->ArrivalNotification, nullptr);
     soc.ClearTrace();
-    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
+    ASSERT_EQ(Owner(id).Sleep(), STATUS_SUCCESS);
     using Request = std::pair<std::int64_t, std::int64_t>;
     EXPECT_EQ(WakeLineRequests(), (std::vector<Request>{{0x20B, 1}, {0x20A, 1}}));
 }

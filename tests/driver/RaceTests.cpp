@@ -8,6 +8,7 @@
 
 #include <evntrace.h>
 #include <gtest/gtest.h>
+#include <kmdf/PowerPolicyOwner.h>
 
 #include <atomic>
 #include <mutex>
@@ -51,17 +52,17 @@ class Races : public ::testing::Test {
     void Cycle(kmdf::Machine& machine, pelvane::World& world, int instance) {
         kmdf::DeviceId id = 0;
         Check(instance, "device add", machine.AddDevice(world.Device(instance), &id));
-        Check(instance, "start", machine.StartDevice(id));
+        kmdf::PowerPolicyOwner owner(machine, id);
+        Check(instance, "start", owner.Start());
         for (int round = 0; round < kCycles; ++round) {
-            Check(instance, "sleep", machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep));
-            Check(instance, "wake", machine.EnterD0(id, PowerActionSleep));
-            Check(instance, "hibernate",
-                  machine.ExitD0(id, WdfPowerDeviceD3, PowerActionHibernate));
-            Check(instance, "resume", machine.EnterD0(id, PowerActionHibernate));
-            Check(instance, "stop", machine.StopDevice(id));
-            Check(instance, "restart", machine.StartDevice(id));
+            Check(instance, "sleep", owner.Sleep());
+            Check(instance, "wake", owner.Resume());
+            Check(instance, "hibernate", owner.Hibernate());
+            Check(instance, "resume", owner.Resume());
+            Check(instance, "stop", owner.Stop());
+            Check(instance, "restart", owner.Start());
         }
-        Check(instance, "last stop", machine.StopDevice(id));
+        Check(instance, "last stop", owner.Stop());
         machine.RemoveDevice(id);
     }
 

@@ -1,5 +1,6 @@
 // A long run: start, then a thousand rounds of sleep and wake, hibernate and resume, stop and
-// restart, on the three instances at once. Nothing may be left behind at the end.
+// restart, idle, and idle through hibernation, on the three instances at once; and each
+// scenario of the system's power life again and again. Nothing may be left behind.
 #include "Scenario.h"
 #include "World.h"
 
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -40,6 +42,23 @@ TEST(Soak, AThousandPowerCyclesOnEveryInstanceLeaveTheBooksAtZero) {
     }
     EXPECT_TRUE(ok) << errors.str();
     EXPECT_EQ(errors.str(), "");
+}
+
+TEST(Soak, EveryScenarioOfThePowerLifeAgainAndAgainLeavesTheBooksAtZero) {
+    for (const char* scenario : {"idle", "idle-sleep", "idle-hibernate", "idle-hibernate-armed",
+                                 "fast-startup", "shutdown", "d0-exit-fails"}) {
+        for (int round = 0; round < kCycles / 20; ++round) {
+            SCOPED_TRACE(std::string(scenario) + " round " + std::to_string(round));
+            soc::Soc soc;
+            soc.LimitTrace(2000);
+            std::ostringstream errors;
+            kmdf::Machine machine(soc);
+            pelvane::World world(soc, machine);
+            ASSERT_TRUE(pelvane::RunScenario(scenario, {0, 1, 2}, world, machine, errors))
+                << errors.str();
+            ASSERT_TRUE(machine.GetBooks().AllZero()) << machine.GetBooks().Describe();
+        }
+    }
 }
 
 } // namespace

@@ -136,10 +136,13 @@ bool GlueStatusRead(const std::string& record) {
 }
 
 std::size_t BringUps(const std::string& scenario) {
-    // Each start and each resume from hibernation brings the controller up.
+    // Each start and each resume after a power loss brings the controller up.
     const std::map<std::string, std::size_t> count = {
-        {"start", 1},        {"sleep-wake", 1},   {"d3final", 1}, {"hibernate", 2},
-        {"stop-restart", 2}, {"late-service", 1}, {"cycle", 3},   {"load-add-unload", 0}};
+        {"start", 1},        {"sleep-wake", 1},      {"d3final", 1},
+        {"hibernate", 2},    {"stop-restart", 2},    {"late-service", 1},
+        {"cycle", 4},        {"load-add-unload", 0}, {"idle", 1},
+        {"idle-sleep", 1},   {"idle-hibernate", 2},  {"idle-hibernate-armed", 2},
+        {"fast-startup", 2}, {"shutdown", 1},        {"d0-exit-fails", 1}};
     auto it = count.find(scenario);
     return it == count.end() ? 0 : it->second;
 }

@@ -80,11 +80,12 @@ TEST_F(WakeLineArrival, ServicePresentBeforeTheStartIsReadyWhenPrepareReturns) {
 
 TEST_F(WakeLineArrival, ServiceArrivingAfterTheStartBecomesReadyThenAndOnlyThen) {
     kmdf::DeviceId id = Add(soc::kPrimary);
-    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    kmdf::PowerPolicyOwner owner(machine, id);
+    ASSERT_EQ(owner.Start(), STATUS_SUCCESS);
     PFILTER_EXTENSION e = Context(id);
     EXPECT_NE(e->ArrivalNotification, nullptr);
-    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
-    ASSERT_EQ(machine.EnterD0(id, PowerActionSleep), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Sleep(), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Resume(), STATUS_SUCCESS);
     ExpectNothingOpen(e);
     EXPECT_TRUE(WakeLineRequests().empty());
 
@@ -339,17 +340,18 @@ TEST_F(OverlappingArrivals, SecondNotificationTriesItsOwnLinkAfterTheFirstFailed
 TEST_F(WakeLineArrival, ServiceWithdrawnWhileReferencedAnswersUntilRelease) {
     service->Publish(machine);
     kmdf::DeviceId id = Add(soc::kSecondary);
-    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    kmdf::PowerPolicyOwner owner(machine, id);
+    ASSERT_EQ(owner.Start(), STATUS_SUCCESS);
     service->Withdraw(machine);
-    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Sleep(), STATUS_SUCCESS);
     auto calls = service->Calls();
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].line, 0x20Bu);
     EXPECT_EQ(calls[1].line, 0x20Au);
     EXPECT_EQ(calls[1].status, STATUS_SUCCESS);
-    ASSERT_EQ(machine.EnterD0(id, PowerActionSleep), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Resume(), STATUS_SUCCESS);
     EXPECT_EQ(machine.GetBooks().references, 1u);
-    ASSERT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Stop(), STATUS_SUCCESS);
     EXPECT_EQ(service->References(), 0);
     EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 0u);
     ExpectBalancedAfterUnload();

@@ -40,18 +40,44 @@ WDFDEVICE Handle(DeviceImpl* d) {
     return reinterpret_cast<WDFDEVICE>(static_cast<Object*>(d));
 }
 
-NTSTATUS ReleaseHardware(DeviceNode& n) {
+// One callback of a device: recorded for the machine's books and shown to the hardware's
+// trace on entry and on return, with the system power action the framework reports meanwhile.
+template <typename Call>
+NTSTATUS DeviceCallback(Hardware& hw, DeviceNode& n, const char* name, int state, Call call) {
+    CallbackScope scope(name, n.device->id);
+    CallbackTrace t{name, false, n.spec.instance, static_cast<int>(n.device->action), state, 0};
+    hw.OnCallback(t);
+    NTSTATUS status = scope.Returned(call());
+    t.returned = true;
+    t.status = status;
+    hw.OnCallback(t);
+    return status;
+}
+
+NTSTATUS ReleaseHardware(Hardware& hw, DeviceNode& n) {
     NTSTATUS status = STATUS_SUCCESS;
     if (n.device->callbacks.EvtDeviceReleaseHardware != nullptr) {
         // The record's books are taken once the resource list has gone again.
-        CallbackScope scope("EvtDeviceReleaseHardware", n.device->id);
-        WDFCMRESLIST translated = MakeResourceList(n.spec.translated, n.device);
-        status = scope.Returned(
-            n.device->callbacks.EvtDeviceReleaseHardware(Handle(n.device), translated));
-        DropResourceList(translated);
+        status = DeviceCallback(hw, n, "EvtDeviceReleaseHardware", -1, [&] {
+            WDFCMRESLIST translated = MakeResourceList(n.spec.translated, n.device);
+            NTSTATUS s = n.device->callbacks.EvtDeviceReleaseHardware(Handle(n.device), translated);
+            DropResourceList(translated);
+            return s;
+        });
     }
     n.hardwarePrepared = false;
     return status;
+}
+
+// A failed D0 exit or a failed D0 entry on a resume: the framework tears the stack down
+// gracefully. Release hardware runs (no further D0 exit), and the device is gone until it is
+// enumerated again. The caller holds the device's callback lock.
+void TearDown(Hardware& hw, DeviceNode& n) {
+    n.inD0 = false;
+    n.device->action = PowerActionNone;
+    ReleaseHardware(hw, n);
+    DeleteObject(n.device);
+    n.device = nullptr;
 }
 
 } // namespace
@@ -160,83 +186,121 @@ WDFDEVICE Machine::Device(DeviceId id) const {
 }
 
 bool Machine::DeviceStarted(DeviceId id) const {
-    return Node(*state_, id).hardwarePrepared;
+    return DevicePresent(id) && Node(*state_, id).hardwarePrepared;
+}
+
+bool Machine::DevicePresent(DeviceId id) const {
+    std::lock_guard guard(state_->lock);
+    auto it = state_->devices.find(id);
+    return it != state_->devices.end() && it->second->device != nullptr;
 }
 
 NTSTATUS Machine::StartDevice(DeviceId id) {
+    if (!DevicePresent(id)) {
+        return STATUS_INVALID_DEVICE_STATE; // torn down: gone until it is added again
+    }
     DeviceNode& n = Node(*state_, id);
+    Hardware& hw = *state_->hardware;
     std::lock_guard serial(n.callbackLock);
     if (n.hardwarePrepared) {
         return STATUS_INVALID_DEVICE_STATE;
     }
-    ActorScope actor(*state_->hardware, n.spec.instance);
+    ActorScope actor(hw, n.spec.instance);
     n.device->action = PowerActionNone;
     NTSTATUS status = STATUS_SUCCESS;
     if (n.device->callbacks.EvtDevicePrepareHardware != nullptr) {
-        CallbackScope scope("EvtDevicePrepareHardware", id);
-        WDFCMRESLIST raw = MakeResourceList(n.spec.raw, n.device);
-        WDFCMRESLIST translated = MakeResourceList(n.spec.translated, n.device);
-        status = scope.Returned(
-            n.device->callbacks.EvtDevicePrepareHardware(Handle(n.device), raw, translated));
-        DropResourceList(raw);
-        DropResourceList(translated);
+        status = DeviceCallback(hw, n, "EvtDevicePrepareHardware", -1, [&] {
+            WDFCMRESLIST raw = MakeResourceList(n.spec.raw, n.device);
+            WDFCMRESLIST translated = MakeResourceList(n.spec.translated, n.device);
+            NTSTATUS s =
+                n.device->callbacks.EvtDevicePrepareHardware(Handle(n.device), raw, translated);
+            DropResourceList(raw);
+            DropResourceList(translated);
+            return s;
+        });
     }
     n.hardwarePrepared = true;
     if (!NT_SUCCESS(status)) {
         // A failed prepare hardware is followed by release hardware.
-        ReleaseHardware(n);
+        ReleaseHardware(hw, n);
         return status;
     }
     if (n.device->callbacks.EvtDeviceD0Entry != nullptr) {
-        CallbackScope scope("EvtDeviceD0Entry", id);
-        status = scope.Returned(
-            n.device->callbacks.EvtDeviceD0Entry(Handle(n.device), WdfPowerDeviceD3Final));
+        status = DeviceCallback(hw, n, "EvtDeviceD0Entry", WdfPowerDeviceD3Final, [&] {
+            return n.device->callbacks.EvtDeviceD0Entry(Handle(n.device), WdfPowerDeviceD3Final);
+        });
     }
     if (!NT_SUCCESS(status)) {
-        ReleaseHardware(n);
+        ReleaseHardware(hw, n);
         return status;
     }
     n.inD0 = true;
     return status;
 }
 
-NTSTATUS Machine::ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTION action) {
+NTSTATUS Machine::ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTION shutdownType) {
+    if (!DevicePresent(id)) {
+        return STATUS_INVALID_DEVICE_STATE; // torn down: gone until it is added again
+    }
     DeviceNode& n = Node(*state_, id);
+    Hardware& hw = *state_->hardware;
     std::lock_guard serial(n.callbackLock);
     if (!n.inD0) {
         return STATUS_INVALID_DEVICE_STATE;
     }
-    ActorScope actor(*state_->hardware, n.spec.instance);
-    n.device->action = action;
+    ActorScope actor(hw, n.spec.instance);
+    // The framework keeps the shutdown type of the Dx request that arrives, and passes a
+    // shutdown to the driver as D3Final.
+    n.device->action = shutdownType;
+    if (shutdownType == PowerActionShutdown || shutdownType == PowerActionShutdownReset ||
+        shutdownType == PowerActionShutdownOff) {
+        target = WdfPowerDeviceD3Final;
+    }
     NTSTATUS status = STATUS_SUCCESS;
     if (n.device->callbacks.EvtDeviceD0Exit != nullptr) {
-        CallbackScope scope("EvtDeviceD0Exit", id);
-        status = scope.Returned(n.device->callbacks.EvtDeviceD0Exit(Handle(n.device), target));
+        status = DeviceCallback(hw, n, "EvtDeviceD0Exit", target, [&] {
+            return n.device->callbacks.EvtDeviceD0Exit(Handle(n.device), target);
+        });
     }
     n.inD0 = false;
     n.lastTarget = target;
+    if (!NT_SUCCESS(status)) {
+        TearDown(hw, n);
+    }
     return status;
 }
 
-NTSTATUS Machine::EnterD0(DeviceId id, POWER_ACTION action) {
+NTSTATUS Machine::EnterD0(DeviceId id) {
+    if (!DevicePresent(id)) {
+        return STATUS_INVALID_DEVICE_STATE; // torn down: gone until it is added again
+    }
     DeviceNode& n = Node(*state_, id);
+    Hardware& hw = *state_->hardware;
     std::lock_guard serial(n.callbackLock);
     if (n.inD0 || !n.hardwarePrepared) {
         return STATUS_INVALID_DEVICE_STATE;
     }
-    ActorScope actor(*state_->hardware, n.spec.instance);
-    n.device->action = action;
+    ActorScope actor(hw, n.spec.instance);
     NTSTATUS status = STATUS_SUCCESS;
     if (n.device->callbacks.EvtDeviceD0Entry != nullptr) {
-        CallbackScope scope("EvtDeviceD0Entry", id);
-        status =
-            scope.Returned(n.device->callbacks.EvtDeviceD0Entry(Handle(n.device), n.lastTarget));
+        status = DeviceCallback(hw, n, "EvtDeviceD0Entry", n.lastTarget, [&] {
+            return n.device->callbacks.EvtDeviceD0Entry(Handle(n.device), n.lastTarget);
+        });
     }
-    n.inD0 = NT_SUCCESS(status);
+    if (!NT_SUCCESS(status)) {
+        TearDown(hw, n);
+        return status;
+    }
+    // Back in D0: the framework forgets the action once D0 entry has returned.
+    n.device->action = PowerActionNone;
+    n.inD0 = true;
     return status;
 }
 
 NTSTATUS Machine::StopDevice(DeviceId id) {
+    if (!DevicePresent(id)) {
+        return STATUS_SUCCESS; // torn down after a failed transition
+    }
     DeviceNode& n = Node(*state_, id);
     if (n.inD0) {
         ExitD0(id, WdfPowerDeviceD3Final, PowerActionNone);
@@ -247,10 +311,13 @@ NTSTATUS Machine::StopDevice(DeviceId id) {
     }
     ActorScope actor(*state_->hardware, n.spec.instance);
     n.device->action = PowerActionNone;
-    return ReleaseHardware(n);
+    return ReleaseHardware(*state_->hardware, n);
 }
 
 void Machine::RemoveDevice(DeviceId id) {
+    if (!DevicePresent(id)) {
+        return; // torn down after a failed transition
+    }
     DeviceNode& n = Node(*state_, id);
     StopDevice(id);
     std::lock_guard serial(n.callbackLock);

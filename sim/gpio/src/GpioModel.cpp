@@ -43,6 +43,11 @@ void GpioModel::LimitHistory(std::size_t writes) {
     historyLimit_ = writes;
 }
 
+void GpioModel::PowerLoss() {
+    std::lock_guard guard(lock_);
+    level_ = 0;
+}
+
 int GpioModel::Level() const {
     std::lock_guard guard(lock_);
     return level_;

@@ -7,6 +7,7 @@ void PortModel::Connect(std::uint32_t speed, std::uint32_t linkState) {
     connected_ = true;
     speed_ = speed;
     linkState_ = linkState;
+    attachedLinkState_ = linkState;
     changes_ |= 1u << 17; // connect status change
 }
 
@@ -24,12 +25,23 @@ void PortModel::SetValue(std::uint32_t value, std::uint64_t nowNs) {
     resetting_ = (value & portsc::kPr) != 0;
     resetDoneAt_ = resetNs_ == kNever ? kNever : nowNs + resetNs_;
     linkState_ = (value & portsc::kPlsMask) >> portsc::kPlsShift;
+    attachedLinkState_ = linkState_;
     powered_ = (value & portsc::kPp) != 0;
     speed_ = (value & portsc::kSpeedMask) >> portsc::kSpeedShift;
     wakeOnConnect_ = (value & portsc::kWce) != 0;
     changes_ = value & portsc::kChangeMask;
     fixed_ = 0;
     fixed_ = value & ~Read(nowNs);
+}
+
+void PortModel::PowerLoss() {
+    enabled_ = false;
+    resetting_ = false;
+    powered_ = true;
+    wakeOnConnect_ = false;
+    fixed_ = 0;
+    linkState_ = connected_ ? attachedLinkState_ : link::kRxDetect;
+    changes_ = connected_ ? 1u << 17 : 0; // connect status change
 }
 
 void PortModel::Settle(std::uint64_t nowNs) {

@@ -319,11 +319,16 @@ void Soc::SetActor(int instance) {
     VirtualClock::SetActor(instance);
 }
 
-void Soc::OnDiagnostic(const kmdf::DiagnosticRecord& d) {
-    std::lock_guard guard(lock_);
+TraceRecord Soc::Stamped(Op op) const {
     TraceRecord r;
     r.tNs = clock_.NowNs();
-    r.op = Op::Trace;
+    r.op = op;
+    return r;
+}
+
+void Soc::OnDiagnostic(const kmdf::DiagnosticRecord& d) {
+    std::lock_guard guard(lock_);
+    TraceRecord r = Stamped(Op::Trace);
     r.level = d.level;
     r.flag = d.flagName;
     r.function = d.function;
@@ -333,9 +338,7 @@ void Soc::OnDiagnostic(const kmdf::DiagnosticRecord& d) {
 
 void Soc::OnEvent(const kmdf::EventRecord& e) {
     std::lock_guard guard(lock_);
-    TraceRecord r;
-    r.tNs = clock_.NowNs();
-    r.op = Op::Event;
+    TraceRecord r = Stamped(Op::Event);
     r.eventId = e.id;
     r.opcode = e.opcode;
     r.level = e.level;
@@ -346,6 +349,26 @@ void Soc::OnEvent(const kmdf::EventRecord& e) {
             r.payload.push_back(v);
         }
     }
+    Append(r);
+}
+
+void Soc::OnCallback(const kmdf::CallbackTrace& c) {
+    std::lock_guard guard(lock_);
+    TraceRecord r = Stamped(Op::Callback);
+    r.function = c.name;
+    r.returned = c.returned;
+    r.action = c.action;
+    r.state = c.state;
+    r.status = c.status;
+    Append(r);
+}
+
+void Soc::RecordSystem(const std::string& event) {
+    std::lock_guard guard(lock_);
+    TraceRecord r;
+    r.tNs = clock_.LatestNs(); // the system's event reaches every instance
+    r.op = Op::System;
+    r.event = event;
     Append(r);
 }
 

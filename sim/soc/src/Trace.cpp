@@ -20,6 +20,10 @@ const char* OpName(Op op) {
         return "event";
     case Op::Request:
         return "request";
+    case Op::System:
+        return "system";
+    case Op::Callback:
+        return "callback";
     }
     return "?";
 }
@@ -115,6 +119,20 @@ std::string FormatText(const TraceRecord& r) {
         out << body;
         break;
     }
+    case Op::System:
+        out << "==== system " << r.event;
+        break;
+    case Op::Callback:
+        out << "    callback " << r.function << (r.returned ? " return" : " enter") << " action "
+            << r.action;
+        if (r.state >= 0) {
+            out << " state " << r.state;
+        }
+        if (r.returned) {
+            std::snprintf(body, sizeof body, " -> 0x%08X", static_cast<unsigned>(r.status));
+            out << body;
+        }
+        break;
     }
     return out.str();
 }
@@ -170,6 +188,15 @@ std::string FormatJson(const TraceRecord& r) {
             out << ",\"mode\":" << r.mode;
         }
         out << ",\"status\":" << r.status;
+    } else if (r.op == Op::System) {
+        out << ",\"event\":" << JsonString(r.event);
+    } else if (r.op == Op::Callback) {
+        out << ",\"name\":" << JsonString(r.function) << ",\"phase\":\""
+            << (r.returned ? "return" : "enter") << "\",\"action\":" << r.action
+            << ",\"state\":" << (r.state < 0 ? "null" : std::to_string(r.state));
+        if (r.returned) {
+            out << ",\"status\":" << static_cast<std::uint32_t>(r.status);
+        }
     }
     out << "}";
     return out.str();

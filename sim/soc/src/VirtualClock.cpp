@@ -27,6 +27,15 @@ std::uint64_t VirtualClock::NowNs(int actor) const {
     return it == nowNs_.end() ? 0 : it->second;
 }
 
+std::uint64_t VirtualClock::LatestNs() const {
+    std::lock_guard guard(lock_);
+    std::uint64_t latest = 0;
+    for (const auto& [actor, ns] : nowNs_) {
+        latest = ns > latest ? ns : latest;
+    }
+    return latest;
+}
+
 void VirtualClock::Advance(int actor, std::uint64_t ns) {
     std::lock_guard guard(lock_);
     nowNs_[actor] += ns;

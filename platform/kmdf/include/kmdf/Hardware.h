@@ -27,6 +27,18 @@ struct EventRecord {
     std::vector<std::vector<std::uint8_t>> data;
 };
 
+// A device's Plug and Play or power callback as the framework calls it: on entry and on
+// return. `action` is what WdfDeviceGetSystemPowerAction returns meanwhile; `state` is the
+// previous state of a D0 entry or the target state of a D0 exit, -1 for the others.
+struct CallbackTrace {
+    std::string name; // "EvtDevicePrepareHardware", "EvtDeviceD0Entry", ...
+    bool returned = false;
+    int instance = -1;
+    int action = 0;
+    int state = -1;
+    std::int32_t status = 0; // on return only
+};
+
 class Hardware {
   public:
     virtual ~Hardware() = default;
@@ -50,6 +62,7 @@ class Hardware {
     // Records of the driver's diagnostics and events, in time with the register accesses.
     virtual void OnDiagnostic(const DiagnosticRecord&) {}
     virtual void OnEvent(const EventRecord&) {}
+    virtual void OnCallback(const CallbackTrace&) {}
 };
 
 } // namespace kmdf

@@ -97,14 +97,23 @@ class Machine {
     // Devices. The callbacks of one device never overlap; different devices may be driven
     // from different threads. A transition that the device's state does not allow (D0 exit
     // outside D0, a second start) is refused with STATUS_INVALID_DEVICE_STATE.
+    // WdfDeviceGetSystemPowerAction follows the framework for a filter that does not own its
+    // stack's power policy: PowerActionNone at start and stop; the shutdown type of the Dx
+    // request that last took the device out of D0 until D0 entry has returned.
     NTSTATUS AddDevice(const DeviceSpec& spec, DeviceId* id);
     WDFDEVICE Device(DeviceId id) const;
+    bool DevicePresent(DeviceId id) const; // false once removed or torn down
     bool DeviceStarted(DeviceId id) const;
     NTSTATUS StartDevice(DeviceId id); // prepare hardware, then D0 entry from D3Final
-    NTSTATUS ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTION action);
-    NTSTATUS EnterD0(DeviceId id, POWER_ACTION action);
+    // The device power requests that the power policy owner above the filter sends (see
+    // kmdf/PowerPolicyOwner.h): a Dx request with the shutdown type the owner gave it (a
+    // shutdown reaches D0 exit as D3Final), and a D0 request. A failed D0 exit, or a failed
+    // D0 entry, tears the stack down: release hardware runs (no D0 exit after a failed D0
+    // entry) and the device is gone until it is added again.
+    NTSTATUS ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTION shutdownType);
+    NTSTATUS EnterD0(DeviceId id);
     NTSTATUS StopDevice(DeviceId id); // D0 exit to D3Final, then release hardware
-    void RemoveDevice(DeviceId id);
+    void RemoveDevice(DeviceId id);   // nothing for a device that was torn down
 
     // The next `count` calls of the named routine fail with `status`.
     void FailNext(const std::string& routine, NTSTATUS status, int count = 1);

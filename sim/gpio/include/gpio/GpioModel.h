@@ -35,6 +35,8 @@ class GpioModel : public kmdf::Endpoint {
     // Keeps only the last `writes` writes (at least; 0, the default, keeps all).
     void LimitHistory(std::size_t writes);
     int Level() const; // the level of the line; -1 before the first write that took effect
+    // The SoC lost power: the line is low. How the controller answers survives.
+    void PowerLoss();
 
     NTSTATUS DeviceIoControl(ULONG code, const void* input, std::size_t inputLength, void* output,
                              std::size_t outputLength, ULONG_PTR* returned,

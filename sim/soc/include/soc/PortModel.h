@@ -45,6 +45,11 @@ class PortModel {
     // with the reset bit set is a reset in progress since `nowNs`.
     void SetValue(std::uint32_t value, std::uint64_t nowNs);
 
+    // The SoC lost power: the port's register state is back at its defaults (powered, not
+    // enabled, no reset in progress, no wake on connect, no value set); the attached device
+    // and the reset time survive, and a device still attached shows a connect change.
+    void PowerLoss();
+
     std::uint32_t Read(std::uint64_t nowNs);
     void Write(std::uint32_t value, std::uint64_t nowNs);
     std::uint32_t Peek(std::uint64_t nowNs) { return Read(nowNs); }
@@ -62,6 +67,7 @@ class PortModel {
     std::uint64_t resetNs_ = 10'000'000; // 10 ms
     std::uint32_t linkState_ = link::kRxDetect;
     std::uint32_t speed_ = 0;
+    std::uint32_t attachedLinkState_ = link::kRxDetect; // the link state the device trains to
     std::uint32_t changes_ = 0;
     std::uint32_t fixed_ = 0; // bits the model does not know, read as they were set
     int resetsStarted_ = 0;

@@ -85,6 +85,13 @@ class Soc : public kmdf::Hardware {
     // status); op, time, actor and thread are set here.
     void RecordRequest(TraceRecord r);
 
+    // A system power event ("idle", "sleep", "hibernate", "power-off", ...) in the trace.
+    void RecordSystem(const std::string& event);
+    // The system is off (hibernation, fast startup, shutdown): every register returns to its
+    // reset value and every port to its defaults. The world's configuration survives
+    // (PowerLoss.cpp says which is which).
+    void PowerLoss();
+
     // The actors' clocks; records carry the time of the actor that made them.
     VirtualClock& Clock() { return clock_; }
     std::vector<TraceRecord> Records() const;
@@ -112,6 +119,7 @@ class Soc : public kmdf::Hardware {
     void SetActor(int instance) override;
     void OnDiagnostic(const kmdf::DiagnosticRecord& d) override;
     void OnEvent(const kmdf::EventRecord& e) override;
+    void OnCallback(const kmdf::CallbackTrace& c) override;
 
   private:
     struct Register {
@@ -130,6 +138,7 @@ class Soc : public kmdf::Hardware {
     std::uint32_t ReadLocked(const Location& at);
     void WriteLocked(const Location& at, std::uint32_t value);
     void Append(TraceRecord r);
+    TraceRecord Stamped(Op op) const; // a record of the calling thread's actor, now
     Location Checked(std::uint64_t physical, const char* what) const;
 
     mutable std::mutex lock_;

@@ -10,7 +10,7 @@
 
 namespace soc {
 
-enum class Op { Read, Write, Delay, Trace, Event, Request };
+enum class Op { Read, Write, Delay, Trace, Event, Request, System, Callback };
 enum class DelayKind { Sleep, BusyWait };
 
 struct TraceRecord {
@@ -44,6 +44,14 @@ struct TraceRecord {
     std::int64_t line = -1;
     std::int64_t mode = -1;
     std::int32_t status = 0;
+    // System power events ("idle", "hibernate", "power-off", ...).
+    std::string event;
+    // A device callback on entry or return (name in `function`), with the system power action
+    // the framework reported meanwhile and the previous (D0 entry) or target (D0 exit) state,
+    // -1 for the others; `status` on return.
+    bool returned = false;
+    int action = -1;
+    int state = -1;
 };
 
 // Where a streamed trace goes: each record once it is complete, in the order they were made.

@@ -24,6 +24,8 @@ class VirtualClock {
 
     std::uint64_t NowNs() const { return NowNs(Actor()); }
     std::uint64_t NowNs(int actor) const;
+    // The latest time of any actor's clock: when something that concerns them all happens.
+    std::uint64_t LatestNs() const;
     void Advance(std::uint64_t ns) { Advance(Actor(), ns); }
     void Advance(int actor, std::uint64_t ns);
 

@@ -1,0 +1,67 @@
+#pragma once
+// The host-controller driver above the filter, which owns its stack's power policy, as far as
+// the filter can see it: a small state machine that turns system power events into the device
+// power requests that the framework sends down the stack. States are named after the
+// framework's own power policy states.
+//
+//   Started         + idle         -> Dx, action None           -> WaitingUnarmed / WaitingArmed
+//   Waiting*        + active       -> D0                        -> Started
+//   Started         + sleep, ...   -> Dx with the system action -> Sleeping (Off for shutdown)
+//   WaitingUnarmed  + sleep, ...   -> no request at all          -> SystemAsleepNoWake (Off)
+//   WaitingArmed    + sleep, ...   -> D0 to disarm, then Dx with the system action
+//   Sleeping        + resume       -> D0                        -> Started
+//   SystemAsleepNoWake + resume    -> no request; the device stays in Dx -> WaitingUnarmed
+//
+// Hibernation and fast startup both reach the stack as S4 (PowerActionHibernate); a shutdown
+// as a Dx request that the framework turns into D3Final. A failed transition tears the stack
+// down (Machine::ExitD0, Machine::EnterD0): the owner is then Removed and sends nothing more.
+#include <kmdf/Machine.h>
+
+namespace kmdf {
+
+enum class PolicyState {
+    Stopped,
+    Started,
+    WaitingUnarmed,
+    WaitingArmed,
+    Sleeping,
+    SystemAsleepNoWake,
+    Off,
+    Removed,
+};
+
+const char* PolicyStateName(PolicyState state);
+
+class PowerPolicyOwner {
+  public:
+    PowerPolicyOwner(Machine& machine, DeviceId id);
+
+    NTSTATUS Start(); // prepare hardware, D0 entry
+    NTSTATUS Stop();  // D0 exit to D3Final (if in D0), release hardware
+
+    // Runtime idle while the system stays in S0, armed for wake or not, and back.
+    NTSTATUS Idle(bool armedForWake);
+    NTSTATUS Active();
+
+    // System transitions. Each is refused with STATUS_INVALID_DEVICE_STATE, without a
+    // request, in a state where the system cannot make it.
+    NTSTATUS Sleep();
+    NTSTATUS Hibernate();
+    NTSTATUS FastStartup();
+    NTSTATUS Shutdown();
+    NTSTATUS Resume();
+
+    PolicyState State() const { return state_; }
+    DeviceId Id() const { return id_; }
+
+  private:
+    NTSTATUS SystemTransition(POWER_ACTION action);
+    NTSTATUS RequestDx(POWER_ACTION action, PolicyState next);
+    NTSTATUS RequestD0(PolicyState next);
+
+    Machine& machine_;
+    DeviceId id_;
+    PolicyState state_ = PolicyState::Stopped;
+};
+
+} // namespace kmdf

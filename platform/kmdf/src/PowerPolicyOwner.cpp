@@ -1,0 +1,128 @@
+// The power policy owner above the filter.
+#include <kmdf/PowerPolicyOwner.h>
+
+namespace kmdf {
+
+const char* PolicyStateName(PolicyState state) {
+    switch (state) {
+    case PolicyState::Stopped:
+        return "Stopped";
+    case PolicyState::Started:
+        return "Started";
+    case PolicyState::WaitingUnarmed:
+        return "WaitingUnarmed";
+    case PolicyState::WaitingArmed:
+        return "WaitingArmed";
+    case PolicyState::Sleeping:
+        return "Sleeping";
+    case PolicyState::SystemAsleepNoWake:
+        return "SystemAsleepNoWake";
+    case PolicyState::Off:
+        return "Off";
+    case PolicyState::Removed:
+        return "Removed";
+    }
+    return "?";
+}
+
+PowerPolicyOwner::PowerPolicyOwner(Machine& machine, DeviceId id) : machine_(machine), id_(id) {}
+
+NTSTATUS PowerPolicyOwner::RequestDx(POWER_ACTION action, PolicyState next) {
+    NTSTATUS status = machine_.ExitD0(id_, WdfPowerDeviceD3, action);
+    state_ = NT_SUCCESS(status) ? next : PolicyState::Removed;
+    return status;
+}
+
+NTSTATUS PowerPolicyOwner::RequestD0(PolicyState next) {
+    NTSTATUS status = machine_.EnterD0(id_);
+    state_ = NT_SUCCESS(status) ? next : PolicyState::Removed;
+    return status;
+}
+
+NTSTATUS PowerPolicyOwner::Start() {
+    if (state_ != PolicyState::Stopped) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    NTSTATUS status = machine_.StartDevice(id_);
+    if (NT_SUCCESS(status)) {
+        state_ = PolicyState::Started;
+    }
+    return status;
+}
+
+NTSTATUS PowerPolicyOwner::Stop() {
+    if (state_ == PolicyState::Removed || state_ == PolicyState::Stopped) {
+        return STATUS_SUCCESS;
+    }
+    NTSTATUS status = machine_.StopDevice(id_);
+    state_ = machine_.DevicePresent(id_) ? PolicyState::Stopped : PolicyState::Removed;
+    return status;
+}
+
+NTSTATUS PowerPolicyOwner::Idle(bool armedForWake) {
+    if (state_ != PolicyState::Started) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    return RequestDx(PowerActionNone,
+                     armedForWake ? PolicyState::WaitingArmed : PolicyState::WaitingUnarmed);
+}
+
+NTSTATUS PowerPolicyOwner::Active() {
+    if (state_ != PolicyState::WaitingUnarmed && state_ != PolicyState::WaitingArmed) {
+        return state_ == PolicyState::Started ? STATUS_SUCCESS : STATUS_INVALID_DEVICE_STATE;
+    }
+    return RequestD0(PolicyState::Started);
+}
+
+NTSTATUS PowerPolicyOwner::SystemTransition(POWER_ACTION action) {
+    PolicyState asleep =
+        action == PowerActionShutdownOff ? PolicyState::Off : PolicyState::Sleeping;
+    switch (state_) {
+    case PolicyState::Started:
+        return RequestDx(action, asleep);
+    case PolicyState::WaitingUnarmed:
+        // Idle and not armed: the system request stops at the owner.
+        state_ =
+            action == PowerActionShutdownOff ? PolicyState::Off : PolicyState::SystemAsleepNoWake;
+        return STATUS_SUCCESS;
+    case PolicyState::WaitingArmed: {
+        // Armed in S0: back to D0 to disarm, then down again with the system's action.
+        NTSTATUS status = RequestD0(PolicyState::Started);
+        return NT_SUCCESS(status) ? RequestDx(action, asleep) : status;
+    }
+    default:
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+}
+
+NTSTATUS PowerPolicyOwner::Sleep() {
+    return SystemTransition(PowerActionSleep);
+}
+
+NTSTATUS PowerPolicyOwner::Hibernate() {
+    return SystemTransition(PowerActionHibernate);
+}
+
+// A hybrid shutdown hibernates the kernel session: the stack sees S4 as for hibernation.
+NTSTATUS PowerPolicyOwner::FastStartup() {
+    return SystemTransition(PowerActionHibernate);
+}
+
+NTSTATUS PowerPolicyOwner::Shutdown() {
+    return SystemTransition(PowerActionShutdownOff);
+}
+
+NTSTATUS PowerPolicyOwner::Resume() {
+    switch (state_) {
+    case PolicyState::Sleeping:
+        return RequestD0(PolicyState::Started);
+    case PolicyState::SystemAsleepNoWake:
+        // The device stays in Dx until it is needed again.
+        state_ = PolicyState::WaitingUnarmed;
+        return STATUS_SUCCESS;
+    default:
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+}
+
+} // namespace kmdf
