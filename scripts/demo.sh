@@ -54,8 +54,8 @@ mkdir -p "$out"
 for scenario in start sleep-wake hibernate; do
     echo "== pelvane-sim --scenario $scenario --instance all (trace in $out/$scenario.txt)"
     status=0
-    "$build/sim/pelvane/pelvane-sim" --scenario "$scenario" --instance all >"$out/$scenario.txt" ||
-        status=$?
+    "$build/sim/pelvane/pelvane-sim" --scenario "$scenario" --instance all --estimates \
+        >"$out/$scenario.txt" || status=$?
     sed -n '/^summary$/,$p' "$out/$scenario.txt"
     echo "== exit code $status"
 done

@@ -2,7 +2,7 @@
 # Prints the Markdown table of the README's "Transition times on Windows": the start, the
 # resume from sleep and the resume from hibernation of each instance, run alone in the cycle
 # scenario, with exact sleeps and with sleeps ending on a system clock tick of 15.625, 1 and
-# 0.5 ms, as pelvane-sim's summary measures them.
+# 0.5 ms, as pelvane-sim --estimates measures them.
 #
 #   scripts/timing-table.sh [PELVANE_SIM]     (default build/dev/sim/pelvane/pelvane-sim)
 set -euo pipefail
@@ -12,7 +12,7 @@ sim=${1:-build/dev/sim/pelvane/pelvane-sim}
 echo "| Instance | Transition | Exact (ms) | 15.625 ms tick (ms) | 1 ms tick (ms) | 0.5 ms tick (ms) |"
 echo "|---|---|---:|---:|---:|---:|"
 for instance in primary secondary multiport; do
-    "$sim" --scenario cycle --cycles 1 --instance "$instance" | awk -v instance="$instance" '
+    "$sim" --scenario cycle --cycles 1 --instance "$instance" --estimates | awk -v instance="$instance" '
         /^transition times in ms/ { table = 1; next }
         !table || $1 != instance { next }
         {

@@ -211,18 +211,27 @@ void Usage(std::ostream& out) {
            "                   [--provider on|off] [--wpp off|LEVEL[:FLAG,...]] [--cycles N]\n"
            "                   [--timer-resolution MS]\n"
            "                   [--portsc K=HEX]... [--port-reset-ms N|never]\n"
-           "                   [--hs-suspend-stuck primary|secondary]... [--help]\n"
+           "                   [--hs-suspend-stuck primary|secondary]... [--output FILE]\n"
+           "                   [--estimates] [--help]\n"
            "\n"
            "Loads the Pelvane driver into the KMDF stand-in on the simulated SoC, runs a\n"
            "scenario and prints every register access, delay, request, diagnostic and event\n"
-           "with its virtual time, then a summary per instance and the durations of each\n"
-           "transition with sleeps ending on the system clock tick at 15.625, 1 and 0.5 ms.\n"
+           "with its virtual time as it is made, then a summary per instance and the duration\n"
+           "of each transition.\n"
            "\n"
            "  --scenario NAME          scenario to run (default start)\n"
            "  --instance WHICH         controller instance, or all of them at once (default all)\n"
            "  --json                   print the trace as JSON lines, one object per record\n"
            "                           (keys t_ns, op, block, instance, offset, value, ...)\n"
-           "  --svg FILE               also write the timeline picture to FILE\n"
+           "  --output FILE            write the trace and summary to FILE instead of standard\n"
+           "                           output\n"
+           "  --estimates              also give each transition's duration with sleeps ending\n"
+           "                           on a system clock tick of 15.625, 1 and 0.5 ms: the\n"
+           "                           scenario runs again without output once per timer model\n"
+           "                           other than this run's, which adds about a third of a\n"
+           "                           text run's time per model (text output only)\n"
+           "  --svg FILE               also write the timeline picture to FILE (of a cycle run\n"
+           "                           longer than 3 rounds, the last 3)\n"
            "  --counter-frequency HZ   performance counter frequency (default 19200000)\n"
            "  --ss-phy-ready-after N   the status read at which each SS PHY reports ready,\n"
            "                           or never (default 1)\n"
@@ -285,6 +294,9 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         } else if (arg == "--json") {
             line.json = true;
             continue;
+        } else if (arg == "--estimates") {
+            line.estimates = true;
+            continue;
         } else if (arg == "--no-sosi") {
             line.world.sosi = false;
             continue;
@@ -317,6 +329,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             line.counterFrequency = static_cast<long long>(hz);
         } else if (arg == "--svg") {
             line.svg = value;
+        } else if (arg == "--output") {
+            line.output = value;
         } else if (arg == "--ss-phy-ready-after") {
             if (!ParseReadyAfter(value, line.world.ssPhyReadyAfter)) {
                 return bad("--ss-phy-ready-after (a read number from 1, or never)", value);

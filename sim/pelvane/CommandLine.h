@@ -17,6 +17,8 @@ struct CommandLine {
     bool help = false;
     long long counterFrequency = 0;      // 0: the SoC's default
     std::string svg;                     // the timeline picture's file, "" for none
+    std::string output;                  // the trace's file, "" for standard output
+    bool estimates = false;              // the scenario again under each other timer model
     std::uint64_t timerResolutionNs = 0; // sleeps end on a tick of this period; 0: exact
     WorldOptions world;
 };

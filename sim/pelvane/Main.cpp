@@ -1,17 +1,23 @@
 // pelvane-sim: loads Pelvane into the KMDF stand-in on the simulated SoC, runs a named
-// scenario for one or more controller instances and prints the hardware trace.
+// scenario for one or more controller instances and prints the hardware trace as it is made.
 #include "CommandLine.h"
 #include "Manifest.h"
 #include "Report.h"
 #include "Scenario.h"
+#include "Summary.h"
 #include "Timeline.h"
 #include "TimerEstimates.h"
+#include "TransitionLog.h"
 
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 
 namespace {
+
+// A long cycle run's picture shows its last rounds only.
+constexpr int kPictureCycles = 3;
 
 pelvane::EventNames LoadEventNames() {
     std::string error;
@@ -38,25 +44,101 @@ bool WriteSvg(const std::string& path, const std::vector<soc::TraceRecord>& reco
     return true;
 }
 
-// The transition times with each Windows timer model: this run's for its own model, a run of
-// the same scenario in a world of its own for each other one.
-void PrintEstimates(const pelvane::CommandLine& line, const pelvane::TransitionTimes& measured,
-                    std::ostream& out) {
-    const auto& models = pelvane::WindowsTimerModels();
-    pelvane::ScenarioSetup setup{line.scenario, line.instances, line.world, line.counterFrequency};
-    std::vector<pelvane::TransitionTimes> perModel;
-    for (const pelvane::TimerModel& model : models) {
-        perModel.push_back(model.resolutionNs == line.timerResolutionNs
-                               ? measured
-                               : pelvane::MeasureTransitions(setup, model.resolutionNs));
+// Every record goes out as the SoC completes it: as a JSON line or in the readable trace, to
+// the summary, and to the picture while it keeps records.
+class TraceOutput : public soc::TraceSink {
+  public:
+    TraceOutput(const pelvane::CommandLine& line, const pelvane::EventNames& names,
+                std::ostream& out, pelvane::Summary& summary)
+        : json_(line.json), names_(names), out_(out), summary_(summary) {}
+
+    void Take(const soc::TraceRecord& r) override {
+        if (json_) {
+            out_ << soc::FormatJson(r) << "\n";
+        } else {
+            pelvane::PrintReadableRecord(r, names_, out_);
+            summary_.Add(r);
+        }
+        if (keepPicture_) {
+            picture_.push_back(r);
+        }
     }
-    out << "\ntransition times in ms, sleeps exact and ending on a system clock tick of\n";
+
+    void KeepPicture() { keepPicture_ = true; }
+    const std::vector<soc::TraceRecord>& Picture() const { return picture_; }
+
+  private:
+    bool json_;
+    const pelvane::EventNames& names_;
+    std::ostream& out_;
+    pelvane::Summary& summary_;
+    bool keepPicture_ = false;
+    std::vector<soc::TraceRecord> picture_;
+};
+
+// Books the transitions as they end and starts the picture with the phase it shows first.
+class RunObserver : public pelvane::ScenarioObserver {
+  public:
+    RunObserver(TraceOutput& output, pelvane::TransitionLog& log, int firstPicturePhase)
+        : output_(output), log_(log), firstPicturePhase_(firstPicturePhase) {}
+
+    void PhaseBegins(int order, const char*) override {
+        if (order == firstPicturePhase_) {
+            output_.KeepPicture();
+        }
+    }
+    void TransitionEnded(const pelvane::TransitionTime& t) override { log_.TransitionEnded(t); }
+
+  private:
+    TraceOutput& output_;
+    pelvane::TransitionLog& log_;
+    int firstPicturePhase_;
+};
+
+// The transition times with this run's timer model and, with --estimates, with each Windows
+// timer model, measured in a run of the same scenario in a world of its own per other model.
+void PrintTransitionTimes(const pelvane::CommandLine& line, const pelvane::TransitionLog& measured,
+                          std::ostream& out) {
+    std::vector<pelvane::TimerModel> models;
+    std::string ownLabel = "exact";
+    for (const pelvane::TimerModel& model : pelvane::WindowsTimerModels()) {
+        if (line.estimates) {
+            models.push_back(model);
+        } else if (model.resolutionNs == line.timerResolutionNs) {
+            ownLabel = model.label;
+        }
+    }
+    if (!line.estimates) {
+        if (line.timerResolutionNs != 0 && ownLabel == "exact") {
+            ownLabel = std::to_string(line.timerResolutionNs) + " ns";
+        }
+        models.push_back({ownLabel.c_str(), line.timerResolutionNs});
+    }
+    pelvane::ScenarioSetup setup{line.scenario, line.instances, line.world, line.counterFrequency};
+    std::vector<std::unique_ptr<pelvane::TransitionLog>> others;
+    std::vector<const pelvane::TransitionLog*> perModel;
+    for (const pelvane::TimerModel& model : models) {
+        if (model.resolutionNs == line.timerResolutionNs) {
+            perModel.push_back(&measured);
+            continue;
+        }
+        others.push_back(std::make_unique<pelvane::TransitionLog>());
+        pelvane::MeasureTransitions(setup, model.resolutionNs, *others.back());
+        perModel.push_back(others.back().get());
+    }
+    if (line.estimates) {
+        out << "\ntransition times in ms, sleeps exact and ending on a system clock tick of\n";
+    } else {
+        out << "\ntransition times in ms (--estimates adds sleeps ending on a system clock tick\n"
+               "of 15.625, 1 and 0.5 ms)\n";
+    }
     pelvane::PrintTimerEstimates(models, perModel, out);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    std::ios::sync_with_stdio(false);
     auto line =
         pelvane::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cerr);
     if (!line) {
@@ -66,43 +148,71 @@ int main(int argc, char** argv) {
         pelvane::Usage(std::cout);
         return 0;
     }
+    std::ofstream file;
+    std::ostream* out = &std::cout;
+    if (!line->output.empty()) {
+        file.open(line->output);
+        if (!file) {
+            std::cerr << "pelvane-sim: cannot write \"" << line->output << "\"\n";
+            return 2;
+        }
+        out = &file;
+    }
+
+    pelvane::EventNames names = LoadEventNames();
+    std::string title = "pelvane-sim " + line->scenario;
+    for (int instance : line->instances) {
+        title += std::string(" ") + soc::InstanceName(instance);
+    }
+    int firstPicturePhase = 0;
+    if (line->scenario == "cycle" && line->world.cycles > kPictureCycles) {
+        firstPicturePhase = pelvane::kCyclePhases * (line->world.cycles - kPictureCycles) + 1;
+        title += ", the last " + std::to_string(kPictureCycles) + " of " +
+                 std::to_string(line->world.cycles) + " cycles";
+    }
 
     soc::Soc soc;
     if (line->counterFrequency > 0) {
         soc.Clock().SetFrequency(line->counterFrequency);
     }
     soc.Clock().SetTimerResolution(line->timerResolutionNs);
-    pelvane::TransitionTimes times;
+    pelvane::Summary summary(names, line->instances);
+    TraceOutput output(*line, names, *out, summary);
+    if (!line->svg.empty() && firstPicturePhase == 0) {
+        output.KeepPicture();
+    }
+    pelvane::TransitionLog times;
+    RunObserver observer(output, times, line->svg.empty() ? -1 : firstPicturePhase);
+    soc.StreamTrace(&output);
     bool ok;
     kmdf::Books books;
     {
         kmdf::Machine machine(soc);
         pelvane::World world(soc, machine, line->world);
+        world.LimitHistory(pelvane::kRunHistory);
         ok = pelvane::RunScenario(line->scenario, line->instances, world, machine, std::cerr,
-                                  &times);
+                                  observer);
         books = machine.GetBooks();
     }
-    std::vector<soc::TraceRecord> records = soc.Records();
-    pelvane::EventNames names = LoadEventNames();
-    std::string title = "pelvane-sim " + line->scenario;
-    for (int instance : line->instances) {
-        title += std::string(" ") + soc::InstanceName(instance);
-    }
-    if (!line->svg.empty() && !WriteSvg(line->svg, records, names, title)) {
+    soc.FlushTrace();
+    soc.StreamTrace(nullptr);
+    if (!line->svg.empty() && !WriteSvg(line->svg, output.Picture(), names, title)) {
         ok = false;
     }
-    if (line->json) {
-        soc.PrintJson(std::cout);
-    } else {
-        pelvane::PrintReadableTrace(records, names, std::cout);
-        std::cout << "\nsummary\n";
-        pelvane::PrintSummary(records, names, line->instances, books, std::cout);
-        PrintEstimates(*line, times, std::cout);
-        std::cout << "scenario " << line->scenario << " on";
+    if (!line->json) {
+        *out << "\nsummary\n";
+        summary.Print(books, *out);
+        PrintTransitionTimes(*line, times, *out);
+        *out << "scenario " << line->scenario << " on";
         for (int instance : line->instances) {
-            std::cout << " " << soc::InstanceName(instance);
+            *out << " " << soc::InstanceName(instance);
         }
-        std::cout << ": " << (ok ? "passed, books balanced" : "FAILED") << "\n";
+        *out << ": " << (ok ? "passed, books balanced" : "FAILED") << "\n";
+    }
+    out->flush();
+    if (!*out) {
+        std::cerr << "pelvane-sim: cannot write the trace\n";
+        ok = false;
     }
     return ok ? 0 : 1;
 }

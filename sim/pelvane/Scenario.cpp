@@ -175,26 +175,31 @@ std::vector<Phase> PhasesOf(const std::string& name, World& world) {
                [](Owner& o) { return o.Shutdown(); });
         PowerOff(phases, world);
     } else if (name == "cycle") {
-        for (int i = 0; i < world.Options().cycles; ++i) {
-            SleepWake(phases, world);
-            Hibernate(phases, world);
-            StopRestart(phases);
-            Idle(phases, world, false);
-            Active(phases, world);
-            IdleHibernate(phases, world, false);
-        }
+        // One round; Run repeats it (RoundsOf).
+        SleepWake(phases, world);
+        Hibernate(phases, world);
+        StopRestart(phases);
+        Idle(phases, world, false);
+        Active(phases, world);
+        IdleHibernate(phases, world, false);
     }
     return phases;
 }
 
+// How many times Run goes through the phases: a soak's rounds are not listed one by one.
+int RoundsOf(const std::string& name, const World& world) {
+    return name == "cycle" ? world.Options().cycles : 1;
+}
+
 // The driver is loaded; each instance is added and started (prepare hardware, then D0
-// entry), taken through the scenario's phases by its power policy owner, then stopped (D0
-// exit to D3Final, release hardware) and removed; the driver is unloaded. Instances run at
-// once, a thread each. A D0 exit that fails on an instance whose HS PHY never confirms its
-// suspend is what the driver must do there: the framework then tears the stack down, and the
-// instance takes no further part. With `expectTeardown`, each such instance must have gone so.
-bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, World& world,
-         kmdf::Machine& machine, std::ostream& errors, TransitionTimes& times,
+// entry), taken through the scenario's phases by its power policy owner (`rounds` times), then
+// stopped (D0 exit to D3Final, release hardware) and removed; the driver is unloaded. Instances
+// run at once, a thread each. A D0 exit that fails on an instance whose HS PHY never confirms
+// its suspend is what the driver must do there: the framework then tears the stack down, and
+// the instance takes no further part. With `expectTeardown`, each such instance must have gone
+// so.
+bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, int rounds,
+         World& world, kmdf::Machine& machine, std::ostream& errors, ScenarioObserver& observer,
          bool expectTeardown) {
     NTSTATUS status = machine.LoadDriver(DriverEntry);
     if (!NT_SUCCESS(status)) {
@@ -215,7 +220,7 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
     auto book = [&](int instance, int order, const char* transition, std::uint64_t before) {
         std::uint64_t ns = clock.NowNs(instance) - before;
         std::lock_guard<std::mutex> hold(lock);
-        times.push_back({instance, order, transition, ns});
+        observer.TransitionEnded({instance, order, transition, ns});
     };
     auto fail = [&](int instance, const char* step, NTSTATUS failed) {
         std::lock_guard<std::mutex> hold(lock);
@@ -253,12 +258,11 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
         running[instance] = true;
     });
     world.AfterStart();
-    int order = 0;
-    for (const Phase& phase : phases) {
-        ++order;
+    // A phase: something that happens in the world, or a transition of each running instance.
+    auto runPhase = [&](const Phase& phase, int order) {
         if (phase.world) {
             phase.world();
-            continue;
+            return;
         }
         ForEachInstance(instances, [&](int instance) {
             Owner* owner;
@@ -282,6 +286,13 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, Wo
                 ok = false;
             }
         });
+    };
+    int order = 0;
+    for (int round = 0; round < rounds; ++round) {
+        for (const Phase& phase : phases) {
+            observer.PhaseBegins(++order, phase.name);
+            runPhase(phase, order);
+        }
     }
     ForEachInstance(instances, [&](int instance) {
         Owner* owner;
@@ -365,7 +376,7 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, soc
 }
 
 bool RunScenario(const std::string& name, const std::vector<int>& instances, World& world,
-                 kmdf::Machine& machine, std::ostream& errors, TransitionTimes* times) {
+                 kmdf::Machine& machine, std::ostream& errors, ScenarioObserver& observer) {
     if (!KnownScenario(name)) {
         errors << "pelvane-sim: unknown scenario \"" << name << "\"\n";
         return false;
@@ -378,15 +389,14 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, Wor
     if (name == "load-add-unload") {
         ok = LoadAddUnload(instances, world, machine, errors);
     } else {
-        TransitionTimes measured;
-        ok = Run(instances, PhasesOf(name, world), world, machine, errors, measured,
-                 name == "d0-exit-fails");
-        std::stable_sort(
-            measured.begin(), measured.end(), [](const TransitionTime& a, const TransitionTime& b) {
-                return a.instance != b.instance ? a.instance < b.instance : a.order < b.order;
-            });
-        if (times) {
-            *times = std::move(measured);
+        std::vector<Phase> phases = PhasesOf(name, world);
+        if (name == "cycle" && phases.size() != static_cast<std::size_t>(kCyclePhases)) {
+            // The timeline picture finds the last rounds by this count.
+            errors << "pelvane-sim: a cycle round has " << phases.size() << " phases, not "
+                   << kCyclePhases << "\n";
+        } else {
+            ok = Run(instances, phases, RoundsOf(name, world), world, machine, errors, observer,
+                     name == "d0-exit-fails");
         }
     }
     world.Withdraw();
@@ -395,6 +405,24 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, Wor
         errors << "pelvane-sim: books not balanced after the scenario: " << books.Describe()
                << "\n";
         ok = false;
+    }
+    return ok;
+}
+
+bool RunScenario(const std::string& name, const std::vector<int>& instances, World& world,
+                 kmdf::Machine& machine, std::ostream& errors, TransitionTimes* times) {
+    struct Collect : ScenarioObserver {
+        TransitionTimes measured;
+        void TransitionEnded(const TransitionTime& t) override { measured.push_back(t); }
+    } collect;
+    bool ok = RunScenario(name, instances, world, machine, errors, collect);
+    std::stable_sort(collect.measured.begin(), collect.measured.end(),
+                     [](const TransitionTime& a, const TransitionTime& b) {
+                         return a.instance != b.instance ? a.instance < b.instance
+                                                         : a.order < b.order;
+                     });
+    if (times) {
+        *times = std::move(collect.measured);
     }
     return ok;
 }

@@ -30,12 +30,35 @@ struct TransitionTime {
 };
 using TransitionTimes = std::vector<TransitionTime>;
 
+// What a run reports as it goes, so that a long run need not keep it: each phase as it begins
+// (on the calling thread, no instance running) and each transition as it ends (one at a time,
+// from the instance's thread).
+class ScenarioObserver {
+  public:
+    virtual ~ScenarioObserver() = default;
+    virtual void PhaseBegins(int order, const char* name) {
+        (void)order;
+        (void)name;
+    }
+    virtual void TransitionEnded(const TransitionTime& t) = 0;
+};
+
+// What a run of pelvane-sim lets the machine keep of its callbacks, diagnostics and events:
+// nothing reads them afterwards, and a soak must not grow with its length.
+inline constexpr std::size_t kRunHistory = 64;
+
+// The phases of one round of the cycle scenario.
+inline constexpr int kCyclePhases = 26;
+
 // Runs the scenario for the instances given in `world` (which it installs first), reporting
 // failures on `errors`. Returns true when every step succeeded and the machine's books are
 // balanced at the end. With more than one instance, `start` drives each on its own thread.
 // With `times`, it receives each instance's transitions in scenario order.
 bool RunScenario(const std::string& name, const std::vector<int>& instances, World& world,
                  kmdf::Machine& machine, std::ostream& errors, TransitionTimes* times = nullptr);
+// The same, reporting to `observer` as the run goes.
+bool RunScenario(const std::string& name, const std::vector<int>& instances, World& world,
+                 kmdf::Machine& machine, std::ostream& errors, ScenarioObserver& observer);
 // The same in a world with the default settings.
 bool RunScenario(const std::string& name, const std::vector<int>& instances, soc::Soc& soc,
                  kmdf::Machine& machine, std::ostream& errors);

@@ -4,6 +4,7 @@
 #include <kmdf/Machine.h>
 #include <soc/Soc.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -17,15 +18,26 @@ std::string Milliseconds(std::uint64_t ns) {
     return text;
 }
 
-const TransitionTime* Find(const TransitionTimes& times, const TransitionTime& like) {
-    for (const TransitionTime& t : times) {
-        if (t.instance == like.instance && t.order == like.order &&
-            t.transition == like.transition) {
-            return &t;
-        }
+// One model's transitions of one instance, read along with the rows.
+class Column {
+  public:
+    Column(const TransitionLog& log, int instance) : reader_(log, instance) {
+        more_ = reader_.Next(next_);
     }
-    return nullptr;
-}
+    // The time of the row's transition in this model, if this run reached it.
+    const TransitionTime* At(const TransitionTime& row) {
+        while (more_ && next_.order < row.order) {
+            more_ = reader_.Next(next_);
+        }
+        return more_ && next_.order == row.order && next_.transition == row.transition ? &next_
+                                                                                       : nullptr;
+    }
+
+  private:
+    TransitionLog::Reader reader_;
+    TransitionTime next_;
+    bool more_ = false;
+};
 
 } // namespace
 
@@ -39,25 +51,46 @@ const std::vector<TimerModel>& WindowsTimerModels() {
     return models;
 }
 
-TransitionTimes MeasureTransitions(const ScenarioSetup& setup, std::uint64_t resolutionNs) {
+void MeasureTransitions(const ScenarioSetup& setup, std::uint64_t resolutionNs,
+                        ScenarioObserver& observer) {
     soc::Soc soc;
     if (setup.counterFrequency > 0) {
         soc.Clock().SetFrequency(setup.counterFrequency);
     }
     soc.Clock().SetTimerResolution(resolutionNs);
-    TransitionTimes times;
+    // Nothing reads this run's trace: it is handed to a sink that drops it.
+    struct Drop : soc::TraceSink {
+        void Take(const soc::TraceRecord&) override {}
+    } drop;
+    soc.StreamTrace(&drop);
     std::ostringstream ignored;
     {
         kmdf::Machine machine(soc);
         World world(soc, machine, setup.world);
-        RunScenario(setup.scenario, setup.instances, world, machine, ignored, &times);
+        world.LimitHistory(kRunHistory);
+        RunScenario(setup.scenario, setup.instances, world, machine, ignored, observer);
     }
-    return times;
+    soc.StreamTrace(nullptr);
+}
+
+TransitionTimes MeasureTransitions(const ScenarioSetup& setup, std::uint64_t resolutionNs) {
+    struct Collect : ScenarioObserver {
+        TransitionTimes times;
+        void TransitionEnded(const TransitionTime& t) override { times.push_back(t); }
+    } collect;
+    MeasureTransitions(setup, resolutionNs, collect);
+    std::stable_sort(collect.times.begin(), collect.times.end(),
+                     [](const TransitionTime& a, const TransitionTime& b) {
+                         return a.instance != b.instance ? a.instance < b.instance
+                                                         : a.order < b.order;
+                     });
+    return collect.times;
 }
 
 void PrintTimerEstimates(const std::vector<TimerModel>& models,
-                         const std::vector<TransitionTimes>& perModel, std::ostream& out) {
-    if (perModel.empty() || perModel[0].empty()) {
+                         const std::vector<const TransitionLog*>& perModel, std::ostream& out) {
+    std::vector<int> instances = perModel.empty() ? std::vector<int>() : perModel[0]->Instances();
+    if (instances.empty()) {
         out << "  no transitions\n";
         return;
     }
@@ -69,16 +102,25 @@ void PrintTimerEstimates(const std::vector<TimerModel>& models,
         out << line;
     }
     out << "\n";
-    for (const TransitionTime& t : perModel[0]) {
-        std::snprintf(line, sizeof line, "  %-10s %-28s", soc::InstanceName(t.instance),
-                      t.transition.c_str());
-        out << line;
-        for (const TransitionTimes& times : perModel) {
-            const TransitionTime* same = Find(times, t);
-            std::snprintf(line, sizeof line, " %11s", same ? Milliseconds(same->ns).c_str() : "-");
-            out << line;
+    for (int instance : instances) {
+        // Each log is read by one reader at a time: the rows are the first model's column.
+        std::vector<Column> others;
+        for (std::size_t m = 1; m < perModel.size(); ++m) {
+            others.emplace_back(*perModel[m], instance);
         }
-        out << "\n";
+        TransitionLog::Reader rows(*perModel[0], instance);
+        for (TransitionTime t; rows.Next(t);) {
+            std::snprintf(line, sizeof line, "  %-10s %-28s", soc::InstanceName(t.instance),
+                          t.transition.c_str());
+            out << line;
+            for (std::size_t m = 0; m < perModel.size(); ++m) {
+                const TransitionTime* same = m == 0 ? &t : others[m - 1].At(t);
+                std::snprintf(line, sizeof line, " %11s",
+                              same ? Milliseconds(same->ns).c_str() : "-");
+                out << line;
+            }
+            out << "\n";
+        }
     }
 }
 

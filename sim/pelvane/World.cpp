@@ -68,6 +68,7 @@ void World::Install() {
         machine_.EnableProvider(PELVANE_PROVIDER_GUID, 4, 0);
     }
     service_ = wakeline::WakeLineService::Create(soc_);
+    ApplyHistoryLimit();
     if (options_.service == ServiceArrival::Early) {
         Publish();
     }
@@ -83,6 +84,26 @@ void World::Publish() {
     if (!published_) {
         service_->Publish(machine_);
         published_ = true;
+    }
+}
+
+void World::LimitHistory(std::size_t entries) {
+    historyLimit_ = entries;
+    machine_.LimitHistory(entries);
+    ApplyHistoryLimit();
+}
+
+void World::ApplyHistoryLimit() {
+    for (int instance = 0; instance < kInstances; ++instance) {
+        if (firmware_[instance]) {
+            firmware_[instance]->LimitHistory(historyLimit_);
+        }
+        if (gpio_[instance]) {
+            gpio_[instance]->LimitHistory(historyLimit_);
+        }
+    }
+    if (service_) {
+        service_->LimitHistory(historyLimit_);
     }
 }
 

@@ -90,6 +90,10 @@ class World {
     const WorldOptions& Options() const { return options_; }
     soc::Soc& Soc() const { return soc_; }
 
+    // The machine and the devices keep only the last `entries` of each list of what happened
+    // (kmdf/History.h), so that a long run does not grow.
+    void LimitHistory(std::size_t entries);
+
     // The wake-line service's device arrives now (once).
     void Publish();
 
@@ -106,6 +110,8 @@ class World {
     bool AnyHsSuspendNeverConfirms() const { return !options_.hsSuspendStuck.empty(); }
 
   private:
+    void ApplyHistoryLimit();
+
     soc::Soc& soc_;
     kmdf::Machine& machine_;
     WorldOptions options_;
@@ -113,6 +119,7 @@ class World {
     std::shared_ptr<gpio::GpioModel> gpio_[kInstances];
     std::shared_ptr<wakeline::WakeLineService> service_;
     bool published_ = false;
+    std::size_t historyLimit_ = 0;
 };
 
 } // namespace pelvane

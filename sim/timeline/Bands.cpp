@@ -54,24 +54,6 @@ std::string PhyNumber(const std::string& message) {
     return "";
 }
 
-std::optional<std::uint32_t> ExitStatus(const std::string& message) {
-    std::size_t at = message.find("status 0x");
-    if (at == std::string::npos) {
-        return std::nullopt;
-    }
-    const char* digits = message.c_str() + at + 9;
-    char* end = nullptr;
-    unsigned long value = std::strtoul(digits, &end, 16);
-    if (end == digits || value > 0xFFFFFFFFul) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(value);
-}
-
-std::uint64_t RecordEnd(const soc::TraceRecord& r) {
-    return r.op == soc::Op::Delay ? r.tNs + r.lengthNs : r.tNs;
-}
-
 void Open(Lane& lane, std::vector<std::size_t>& open, const soc::TraceRecord& r) {
     Band b;
     b.function = r.function;
@@ -121,6 +103,24 @@ void FillBands(Lane& lane) {
 }
 
 } // namespace
+
+std::optional<std::uint32_t> ExitStatus(const std::string& message) {
+    std::size_t at = message.find("status 0x");
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    const char* digits = message.c_str() + at + 9;
+    char* end = nullptr;
+    unsigned long value = std::strtoul(digits, &end, 16);
+    if (end == digits || value > 0xFFFFFFFFul) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+std::uint64_t RecordEnd(const soc::TraceRecord& r) {
+    return r.op == soc::Op::Delay ? r.tNs + r.lengthNs : r.tNs;
+}
 
 std::string BandLabel(const std::string& function, const std::string& entryMessage) {
     for (const LabelRow& row : kLabels) {

@@ -40,6 +40,10 @@ std::string BandLabel(const std::string& function, const std::string& entryMessa
 bool IsEntryMessage(const std::string& message);
 bool IsExitMessage(const std::string& message);
 std::string LaneName(int actor);
+// The status an exit message gives ("status 0x<hex>"), if any.
+std::optional<std::uint32_t> ExitStatus(const std::string& exitMessage);
+// When a record ends: a delay's time plus its length, any other record's time.
+std::uint64_t RecordEnd(const soc::TraceRecord& r);
 
 // One lane per actor that has records: the instances in ascending order, then the records
 // made outside any instance's callback. Lanes point into `records`.

@@ -1,6 +1,8 @@
 // The wake-line service model.
 #include "WakeLineService.h"
 
+#include <kmdf/History.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +57,11 @@ std::vector<Query> WakeLineService::Queries() const {
     return queries_;
 }
 
+void WakeLineService::LimitHistory(std::size_t entries) {
+    std::lock_guard guard(lock_);
+    historyLimit_ = entries;
+}
+
 int WakeLineService::References() const {
     std::lock_guard guard(lock_);
     return references_;
@@ -70,7 +77,7 @@ NTSTATUS WakeLineService::QueryInterface(const GUID& type, INTERFACE* iface, USH
                (size < sizeof(WAKE_LINE_INTERFACE) || version != WAKE_LINE_INTERFACE_VERSION)) {
         q.status = STATUS_INVALID_PARAMETER;
     }
-    queries_.push_back(q);
+    kmdf::AppendBounded(queries_, q, historyLimit_);
     if (!NT_SUCCESS(q.status)) {
         return q.status;
     }
@@ -96,7 +103,8 @@ NTSTATUS WakeLineService::Configure(const WAKE_LINE_REQUEST& request) {
             std::abort();
         }
         status = callStatus_;
-        calls_.push_back({request.LineNumber, request.Enable, request.Mode, status});
+        kmdf::AppendBounded(calls_, Call{request.LineNumber, request.Enable, request.Mode, status},
+                            historyLimit_);
     }
     soc::TraceRecord r;
     r.target = "wake-line";

@@ -53,6 +53,8 @@ class WakeLineService : public kmdf::Endpoint,
 
     std::vector<Call> Calls() const;
     std::vector<Query> Queries() const;
+    // Keeps only the last `entries` calls and queries (at least; 0, the default, keeps all).
+    void LimitHistory(std::size_t entries);
     int References() const; // interface references held by consumers
 
     // kmdf::Endpoint
@@ -72,6 +74,7 @@ class WakeLineService : public kmdf::Endpoint,
     NTSTATUS callStatus_ = STATUS_SUCCESS;
     std::vector<Call> calls_;
     std::vector<Query> queries_;
+    std::size_t historyLimit_ = 0;
     int references_ = 0;
 };
 

@@ -120,6 +120,26 @@ TEST(TimerResolution, SleepAndWakeOfPrimaryCostsWhatItsSleepsRoundedToTheTickCos
     }
 }
 
+// Each model's estimate comes from a run under that model, not from the exact run's sleeps
+// rounded up: "Multiport"'s D0 exit resets PORTSC4 (nothing attached) and polls it in 1 ms
+// sleeps until the reset completes after 10 ms. Exact, that is 10 polls besides the four
+// 100 us sleeps (14 sleeps); on the 15.625 ms tick the first poll already sees the reset done,
+// so 5 sleeps (78.125 ms), not 14 ticks (218.75 ms).
+TEST(TimerResolution, EstimatesRunThePortResetPollsOfEachModel) {
+    pelvane::ScenarioSetup setup{"sleep-wake", {soc::kMultiport}, {}, 0};
+    setup.world.portsc.push_back({4, 0x2E0});
+    setup.world.portResetNs = 10 * kMs;
+    const std::uint64_t expected[] = {10400 * kUs, 5 * 15625 * kUs, 14 * kMs, 24 * 500 * kUs};
+    const auto& models = pelvane::WindowsTimerModels();
+    for (std::size_t m = 0; m < models.size(); ++m) {
+        SCOPED_TRACE(models[m].label);
+        pelvane::TransitionTimes times = pelvane::MeasureTransitions(setup, models[m].resolutionNs);
+        ASSERT_GE(times.size(), 2u);
+        EXPECT_EQ(times[1].transition, "D0 exit to D3 (sleep)");
+        EXPECT_EQ(times[1].ns, expected[m]);
+    }
+}
+
 // The resolution is taken in milliseconds with up to six places, exactly; zero, more than a
 // second, or anything else is refused with a message.
 TEST(TimerResolution, CommandLineTakesMillisecondsExactly) {

@@ -128,7 +128,7 @@ NTSTATUS EtwWriteTransfer(REGHANDLE RegHandle, PCEVENT_DESCRIPTOR EventDescripto
             auto* p = reinterpret_cast<const std::uint8_t*>(UserData[i].Ptr);
             e.data.emplace_back(p, p + UserData[i].Size);
         }
-        s.events.push_back(e);
+        AppendBounded(s.events, e, s.historyLimit);
     }
     s.hardware->OnEvent(e);
     return STATUS_SUCCESS;

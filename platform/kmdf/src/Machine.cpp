@@ -88,7 +88,7 @@ CallbackScope::~CallbackScope() {
     auto& s = Current();
     std::lock_guard guard(s.lock);
     record_.books = CountBooks(s);
-    s.callbacks.push_back(std::move(record_));
+    AppendBounded(s.callbacks, std::move(record_), s.historyLimit);
 }
 
 NTSTATUS CallbackScope::Returned(NTSTATUS status) {
@@ -232,11 +232,13 @@ std::vector<DiagnosticRecord> Machine::Diagnostics() const {
 
 std::size_t Machine::CountDiagnostics(UCHAR level) const {
     std::lock_guard guard(state_->lock);
-    std::size_t n = 0;
-    for (auto& d : state_->diagnostics) {
-        n += d.level == level ? 1 : 0;
-    }
-    return n;
+    auto it = state_->diagnosticsByLevel.find(level);
+    return it == state_->diagnosticsByLevel.end() ? 0 : it->second;
+}
+
+void Machine::LimitHistory(std::size_t entries) {
+    std::lock_guard guard(state_->lock);
+    state_->historyLimit = entries;
 }
 
 void Machine::SetWppSession(std::optional<WppSession> session) {

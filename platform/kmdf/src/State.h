@@ -1,5 +1,6 @@
 #pragma once
 // Internal state of the stand-in: framework objects, devices, mappings, pool, providers.
+#include <kmdf/History.h>
 #include <kmdf/Machine.h>
 #include <evntrace.h>
 
@@ -165,6 +166,7 @@ struct Machine::State {
     std::string wppControlGuid;
     std::optional<WppSession> wppSession = WppSession{};
     std::vector<DiagnosticRecord> diagnostics;
+    std::map<UCHAR, std::size_t> diagnosticsByLevel; // all of them, also those dropped
 
     // The world beside the driver.
     std::map<std::wstring, std::shared_ptr<_DEVICE_OBJECT>> namedDevices;
@@ -177,6 +179,9 @@ struct Machine::State {
     std::map<std::string, std::map<std::size_t, NTSTATUS>> failingCalls;
     std::map<std::string, std::size_t> callCounts;
     std::vector<CallbackRecord> callbacks;
+
+    // The lists above keep the last `historyLimit` entries each; 0 keeps all.
+    std::size_t historyLimit = 0;
 
     // Events: one lock and one condition for all of them, and the threads blocked on one.
     std::mutex dispatcherLock;

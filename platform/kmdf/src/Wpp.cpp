@@ -74,7 +74,8 @@ VOID WppStandInTrace(UCHAR Level, ULONG Flags, const char* FlagName, const char*
         if (!Enabled(s, Flags, Level)) {
             return;
         }
-        s.diagnostics.push_back(d);
+        AppendBounded(s.diagnostics, d, s.historyLimit);
+        ++s.diagnosticsByLevel[d.level];
     }
     s.hardware->OnDiagnostic(d);
 }

@@ -4,6 +4,8 @@
 // In both cases nothing is reported returned.
 #include <acpi/AcpiModel.h>
 
+#include <kmdf/History.h>
+
 #include <acpiioct.h>
 
 #include <algorithm>
@@ -84,6 +86,11 @@ void AcpiModel::ClearEvaluations() {
     evaluations_.clear();
 }
 
+void AcpiModel::LimitHistory(std::size_t evaluations) {
+    std::lock_guard guard(lock_);
+    historyLimit_ = evaluations;
+}
+
 NTSTATUS AcpiModel::Evaluate(const std::string& method, void* output, std::size_t outputLength,
                              ULONG_PTR* returned) {
     auto it = objects_.find(method);
@@ -137,7 +144,7 @@ NTSTATUS AcpiModel::DeviceIoControl(ULONG code, const void* input, std::size_t i
             e.status = Evaluate(e.method, output, outputLength, returned);
         }
         e.returned = *returned;
-        evaluations_.push_back(e);
+        kmdf::AppendBounded(evaluations_, e, historyLimit_);
     }
     soc::TraceRecord r;
     r.target = "acpi";

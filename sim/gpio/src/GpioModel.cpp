@@ -1,6 +1,8 @@
 // The GPIO controller's pin writes, as the resource hub delivers them.
 #include <gpio/GpioModel.h>
 
+#include <kmdf/History.h>
+
 #include <gpio.h>
 
 #include <cstdio>
@@ -36,6 +38,11 @@ std::vector<PinWrite> GpioModel::Writes() const {
     return writes_;
 }
 
+void GpioModel::LimitHistory(std::size_t writes) {
+    std::lock_guard guard(lock_);
+    historyLimit_ = writes;
+}
+
 void GpioModel::PowerLoss() {
     std::lock_guard guard(lock_);
     level_ = 0;
@@ -49,7 +56,7 @@ int GpioModel::Level() const {
 void GpioModel::Record(int level, NTSTATUS status) {
     {
         std::lock_guard guard(lock_);
-        writes_.push_back({level, status});
+        kmdf::AppendBounded(writes_, PinWrite{level, status}, historyLimit_);
     }
     soc::TraceRecord r;
     r.target = "gpio";

@@ -1,6 +1,8 @@
 // The simulated SoC: register behaviour, firmware memory, clock and trace.
 #include <soc/Soc.h>
 
+#include <kmdf/History.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -174,16 +176,31 @@ void Soc::WriteLocked(const Location& at, std::uint32_t value) {
 void Soc::Append(TraceRecord r) {
     r.actor = VirtualClock::Actor();
     r.thread = ThreadTag();
-    if (traceLimit_ != 0 && trace_.size() >= 2 * traceLimit_) {
-        // Drop the older half at once, so that a long run costs no copy per record.
-        trace_.erase(trace_.begin(), trace_.end() - static_cast<std::ptrdiff_t>(traceLimit_));
+    if (sink_ != nullptr && !trace_.empty()) {
+        sink_->Take(trace_.back());
+        trace_.clear();
     }
-    trace_.push_back(std::move(r));
+    kmdf::AppendBounded(trace_, std::move(r), traceLimit_);
 }
 
 void Soc::LimitTrace(std::size_t records) {
     std::lock_guard guard(lock_);
     traceLimit_ = records;
+}
+
+void Soc::StreamTrace(TraceSink* sink) {
+    std::lock_guard guard(lock_);
+    sink_ = sink;
+}
+
+void Soc::FlushTrace() {
+    std::lock_guard guard(lock_);
+    if (sink_ != nullptr) {
+        for (const TraceRecord& r : trace_) {
+            sink_->Take(r);
+        }
+        trace_.clear();
+    }
 }
 
 std::uint32_t Soc::Read32(std::uint64_t physical) {

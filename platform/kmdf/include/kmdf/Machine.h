@@ -137,6 +137,9 @@ class Machine {
     void SetWppSession(std::optional<WppSession> session);
     void SetTraceLevel(UCHAR level); // a session at that level with every flag
     std::string WppControlGuid() const;
+    // Long runs keep only the last `entries` callbacks, diagnostics and events (at least;
+    // 0, the default, keeps all); CountDiagnostics still counts every diagnostic.
+    void LimitHistory(std::size_t entries);
 
     // Event consumers.
     void EnableProvider(const GUID& provider, UCHAR level, ULONGLONG matchAnyKeyword,

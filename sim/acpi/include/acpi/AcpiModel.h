@@ -78,6 +78,8 @@ class AcpiModel : public kmdf::Endpoint {
 
     std::vector<Evaluation> Evaluations() const;
     void ClearEvaluations();
+    // Keeps only the last `evaluations` evaluations (at least; 0, the default, keeps all).
+    void LimitHistory(std::size_t evaluations);
 
     NTSTATUS DeviceIoControl(ULONG code, const void* input, std::size_t inputLength, void* output,
                              std::size_t outputLength, ULONG_PTR* returned,
@@ -91,6 +93,7 @@ class AcpiModel : public kmdf::Endpoint {
     mutable std::mutex lock_;
     std::map<std::string, Answer> objects_;
     std::vector<Evaluation> evaluations_;
+    std::size_t historyLimit_ = 0;
 };
 
 } // namespace acpi

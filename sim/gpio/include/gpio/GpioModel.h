@@ -32,6 +32,8 @@ class GpioModel : public kmdf::Endpoint {
     void NeverAnswer();
 
     std::vector<PinWrite> Writes() const;
+    // Keeps only the last `writes` writes (at least; 0, the default, keeps all).
+    void LimitHistory(std::size_t writes);
     int Level() const; // the level of the line; -1 before the first write that took effect
     // The SoC lost power: the line is low. How the controller answers survives.
     void PowerLoss();
@@ -52,6 +54,7 @@ class GpioModel : public kmdf::Endpoint {
     int level_ = -1;
     int pendingLevel_ = -1;
     std::vector<PinWrite> writes_;
+    std::size_t historyLimit_ = 0;
 };
 
 } // namespace gpio

@@ -98,6 +98,11 @@ class Soc : public kmdf::Hardware {
     void ClearTrace();
     // Long runs (soaks) keep only the last `records` records; 0 (default) keeps all.
     void LimitTrace(std::size_t records);
+    // Streamed runs hand each record to `sink` once it is complete and keep none of them: only
+    // the last record waits, as a busy-wait may still grow. FlushTrace hands it over too.
+    // nullptr keeps the records again.
+    void StreamTrace(TraceSink* sink);
+    void FlushTrace();
     void PrintText(std::ostream& out) const;
     void PrintJson(std::ostream& out) const;
     std::uint64_t Writes(BlockKind block, int instance, std::uint32_t offset) const;
@@ -145,6 +150,7 @@ class Soc : public kmdf::Hardware {
     std::set<std::uint64_t> failingMappings_;
     std::vector<TraceRecord> trace_;
     std::size_t traceLimit_ = 0;
+    TraceSink* sink_ = nullptr;
 };
 
 } // namespace soc

@@ -54,6 +54,14 @@ struct TraceRecord {
     int state = -1;
 };
 
+// Where a streamed trace goes: each record once it is complete, in the order they were made.
+// Called with the SoC's lock held, from whichever thread made the record.
+class TraceSink {
+  public:
+    virtual ~TraceSink() = default;
+    virtual void Take(const TraceRecord& r) = 0;
+};
+
 const char* OpName(Op op);
 std::string RegisterName(BlockKind block, std::uint32_t offset);
 std::string FormatText(const TraceRecord& r);
