@@ -258,7 +258,11 @@ TEST(PowerLife, FailedD0ExitIsFollowedByReleaseHardwareAndNothingElse) {
         EXPECT_TRUE(sleep.ok) << sleep.errors;
         EXPECT_EQ(Callbacks(sleep, instance), expected);
     }
-    // The option's default is Primary; the other instances run through.
+    // Without the option Secondary alone fails so too, and with Primary running it is Primary
+    // that fails; the other instances run through.
+    SimRun secondary = RunAlone("d0-exit-fails", soc::kSecondary);
+    EXPECT_TRUE(secondary.ok) << secondary.errors;
+    EXPECT_EQ(Callbacks(secondary, soc::kSecondary).size(), 8u);
     soc::Soc soc;
     kmdf::Machine machine(soc);
     std::ostringstream errors;
