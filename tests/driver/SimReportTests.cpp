@@ -166,48 +166,6 @@ TEST(SimReport, SummaryOfASleepAndWakeShowsEachTransitionsRequestsAndEvents) {
     EXPECT_EQ(lines.empty() ? "" : lines[0].substr(0, 11), "multiport: ");
 }
 
-// The framework's callback records delimit the callbacks once a lane has them: diagnostics
-// then neither open nor close one, a return closes only the callback that began last, and a
-// callback whose return is missing ends where the next one begins.
-TEST(SimReport, SummaryTakesCallbacksFromTheFrameworksRecords) {
-    auto callback = [](std::uint64_t t, const char* name, bool returned, std::int32_t status) {
-        soc::TraceRecord r;
-        r.tNs = t;
-        r.op = soc::Op::Callback;
-        r.actor = 0;
-        r.function = name;
-        r.returned = returned;
-        r.status = status;
-        return r;
-    };
-    std::vector<soc::TraceRecord> records = {
-        callback(0, "EvtDeviceD0Exit", true, 0), // its entry came before the summary began
-        callback(10, "EvtDevicePrepareHardware", false, 0),
-        Diagnostic(20, 0, "EvtDevicePrepareHardware", "exit, status 0xC0000001"),
-        Diagnostic(30, 0, "EvtDeviceD0Exit", "to D-state 4"),
-        WakeLine(40, 0, 0x209, STATUS_SUCCESS),
-        callback(50, "EvtDevicePrepareHardware", true, 0),
-        callback(60, "EvtDeviceD0Entry", false, 0),
-        callback(90, "EvtDeviceD0Exit", true, 0), // not the callback that began last
-        callback(100, "EvtDeviceReleaseHardware", false, 0),
-        callback(125, "EvtDeviceReleaseHardware", true, static_cast<std::int32_t>(0xC000009A)),
-        WakeLine(130, 0, 0x208, STATUS_SUCCESS), // after the return: still that callback's
-    };
-    for (soc::TraceRecord& r : records) {
-        r.actor = 0;
-    }
-    std::ostringstream out;
-    pelvane::PrintSummary(records, {}, {0}, kmdf::Books(), out);
-    EXPECT_EQ(out.str(), "primary: 130 ns of virtual time\n"
-                         "  prepare hardware  status 0x00000000           40 ns\n"
-                         "      wake-line  0x209 mode 2\n"
-                         "  D0 entry          ran                         40 ns\n"
-                         "  release hardware  status 0xC000009A           25 ns\n"
-                         "      wake-line  0x208 mode 2\n"
-                         "books balanced: objects 0, mappings 0, pool 0, notifications 0, "
-                         "references 0, providers 0, wpp sessions 0\n");
-}
-
 // pelvane-sim's summary of one scenario on one instance with that --wpp setting.
 std::string SummaryWith(const std::string& scenario, const char* instance, const char* wpp,
                         const pelvane::EventNames& names) {
