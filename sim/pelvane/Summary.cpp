@@ -116,15 +116,18 @@ std::string EventName(const EventNames& names, int id) {
     return it == names.end() ? std::string() : it->second;
 }
 
-// One instance's records so far: their span, the bands open, and the callback that began last
-// (a band of one of the steps, or for a callback without entry and exit diagnostics the span
-// of the diagnostics it wrote) with what it did; the callbacks before it are in `spill`.
+// One instance's records so far: their span, and the callback that began last with what it
+// did; the callbacks before it are in `spill`. The framework's callback records give each
+// callback's entry, return and status whatever the trace session. A lane without them (a trace
+// recorded by hand) falls back on the callbacks' diagnostics: the bands open, and for a callback
+// without entry and exit diagnostics the span of the diagnostics it wrote.
 struct Summary::Lane {
     struct Open {
         std::string function;
         bool current = false; // the band of the callback that began last
     };
     bool any = false;
+    bool framework = false; // callback records seen: diagnostics no longer delimit callbacks
     std::uint64_t startNs = 0;
     std::uint64_t endNs = 0;
     std::vector<Open> open;
@@ -225,11 +228,30 @@ void Unbanded(Lane& lane, const Step* step, const soc::TraceRecord& r) {
     lane.runEnd = r.tNs;
 }
 
+// The framework's record of a callback's entry or return. A return closes the callback that
+// began last when it is the same one; a return whose entry the lane never saw is left out.
+void Framework(Lane& lane, const soc::TraceRecord& r) {
+    const Step* step = StepOf(r.function);
+    if (step == nullptr) {
+        return;
+    }
+    lane.framework = true;
+    if (!r.returned) {
+        Begin(lane, step, true, r);
+    } else if (lane.step == step && !lane.closed) {
+        lane.closed = true;
+        lane.runEnd = std::max(lane.runStart, r.tNs);
+        lane.result = "status " + Hex(static_cast<std::uint32_t>(r.status));
+    }
+}
+
 void AddRecord(Lane& lane, const soc::TraceRecord& r, const EventNames& names) {
     lane.startNs = lane.any ? std::min(lane.startNs, r.tNs) : r.tNs;
     lane.endNs = lane.any ? std::max(lane.endNs, timeline::RecordEnd(r)) : timeline::RecordEnd(r);
     lane.any = true;
-    if (r.op == soc::Op::Trace) {
+    if (r.op == soc::Op::Callback) {
+        Framework(lane, r);
+    } else if (r.op == soc::Op::Trace && !lane.framework) {
         const Step* step = StepOf(r.function);
         if (timeline::IsEntryMessage(r.message)) {
             Entry(lane, r);

@@ -1,7 +1,9 @@
 #pragma once
 // The summary of a run, built as the records arrive: per instance one line per callback run
 // (status, virtual duration) and under it, compacted, the wake-line calls it made (line and
-// mode), the GPIO levels it wrote and the power events it wrote. A callback's lines are
+// mode), the GPIO levels it wrote and the power events it wrote. The callbacks come from the
+// framework's callback records, so the lines are the same under any WPP trace session (or
+// none); the instance's virtual time counts every record, diagnostics too. A callback's lines are
 // written out (to a temporary file) when the next callback of its instance begins, so that
 // the memory held does not grow with the run.
 #include "Spill.h"

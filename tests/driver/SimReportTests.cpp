@@ -1,6 +1,7 @@
 // pelvane-sim's readable output: a header where each step begins, events by their manifest
 // names, and the callbacks of each instance in the order they ran with status and duration,
 // each with the wake-line calls, GPIO levels and power events it made.
+#include "CommandLine.h"
 #include "Manifest.h"
 #include "Report.h"
 #include "Scenario.h"
@@ -163,6 +164,61 @@ TEST(SimReport, SummaryOfASleepAndWakeShowsEachTransitionsRequestsAndEvents) {
     };
     EXPECT_EQ(lines, expected) << out.str();
     EXPECT_EQ(lines.empty() ? "" : lines[0].substr(0, 11), "multiport: ");
+}
+
+// pelvane-sim's summary of one scenario on one instance with that --wpp setting.
+std::string SummaryWith(const std::string& scenario, const char* instance, const char* wpp,
+                        const pelvane::EventNames& names) {
+    std::ostringstream errors;
+    auto line = pelvane::ParseCommandLine(
+        {"--scenario", scenario, "--instance", instance, "--wpp", wpp}, errors);
+    EXPECT_TRUE(line) << errors.str();
+    if (!line) {
+        return "";
+    }
+    soc::Soc soc;
+    kmdf::Books books;
+    {
+        kmdf::Machine machine(soc);
+        pelvane::World world(soc, machine, line->world);
+        EXPECT_TRUE(pelvane::RunScenario(line->scenario, line->instances, world, machine, errors))
+            << errors.str();
+        books = machine.GetBooks();
+    }
+    std::ostringstream out;
+    pelvane::PrintSummary(soc.Records(), names, line->instances, books, out);
+    return out.str();
+}
+
+// The summary under no trace session, under a verbose one and under one that traces the PHY
+// steps' entries but not the callbacks' is the same whole: callbacks with status and duration,
+// wake-line calls, GPIO levels, events and books. The one documented difference: an instance
+// whose only records are diagnostics (device add, in load-add-unload) has none without them.
+TEST(SimReport, SummaryIsTheSameUnderAnyTraceSession) {
+    std::string error;
+    auto manifest = timeline::LoadManifest(PELVANE_MANIFEST_PATH, &error);
+    ASSERT_TRUE(manifest) << error;
+    const pelvane::EventNames names = manifest->EventNames();
+    for (const char* scenario :
+         {"sleep-wake", "hibernate", "idle-hibernate", "d0-exit-fails", "late-service", "cycle"}) {
+        for (const char* instance : {"primary", "secondary", "multiport"}) {
+            SCOPED_TRACE(std::string(scenario) + " on " + instance);
+            std::string traced = SummaryWith(scenario, instance, "5", names);
+            EXPECT_EQ(SummaryWith(scenario, instance, "off", names), traced);
+            EXPECT_EQ(SummaryWith(scenario, instance, "4:TRACE_PHY", names), traced);
+            EXPECT_NE(traced.find("\n  release hardware  status 0x00000000"), std::string::npos)
+                << traced;
+        }
+    }
+    std::string failed = SummaryWith("d0-exit-fails", "primary", "off", names);
+    EXPECT_NE(failed.find("\n  D0 exit           status 0xC0000001"), std::string::npos) << failed;
+
+    std::string traced = SummaryWith("load-add-unload", "multiport", "5", names);
+    std::string untraced = SummaryWith("load-add-unload", "multiport", "off", names);
+    const std::string books = "books balanced: objects 0, mappings 0, pool 0, notifications 0, "
+                              "references 0, providers 0, wpp sessions 0\n";
+    EXPECT_EQ(traced, "multiport: 0 ns of virtual time\n" + books);
+    EXPECT_EQ(untraced, "multiport: no records\n" + books);
 }
 
 } // namespace

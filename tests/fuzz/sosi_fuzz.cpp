@@ -28,14 +28,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     ULONGLONG address = 0;
     if (FindSocInfoAddress(table.data(), static_cast<ULONG>(table.size()), &address)) {
-        // The address must have come from eight bytes inside the searched part.
+        // The address must be the eight bytes five past the first "SOSI" that starts inside the
+        // searched part; those bytes may lie past it, but never past the end of the table.
         std::size_t searched =
             table.size() < SOC_INFO_SEARCH_LENGTH ? table.size() : SOC_INFO_SEARCH_LENGTH;
+        std::size_t first = 0;
+        while (first + 4 <= searched && std::memcmp(table.data() + first, "SOSI", 4) != 0) {
+            ++first;
+        }
         bool seen = false;
-        for (std::size_t i = 0; i + 13 <= searched && !seen; ++i) {
+        if (first + 4 <= searched && first + 13 <= table.size()) {
             ULONGLONG candidate;
-            std::memcpy(&candidate, table.data() + i + 5, 8);
-            seen = std::memcmp(table.data() + i, "SOSI", 4) == 0 && candidate == address;
+            std::memcpy(&candidate, table.data() + first + 5, 8);
+            seen = candidate == address;
         }
         if (!seen) {
             __builtin_trap();
