@@ -350,9 +350,10 @@ const std::vector<ScenarioInfo>& Scenarios() {
         {"fast-startup", "start, hybrid shutdown (S4, the hibernate action), power off and\n"
                          "           on, the next boot resumes the session, stop"},
         {"shutdown", "start, shutdown (D0 exit to D3Final), power off"},
-        {"d0-exit-fails", "as idle, with the HS PHY of --hs-suspend-stuck (default primary)\n"
-                          "           never confirming its suspend: the D0 exit fails and\n"
-                          "           the framework tears that instance down"},
+        {"d0-exit-fails", "as idle, with the HS PHY of --hs-suspend-stuck (default primary,\n"
+                          "           or secondary when it runs without primary) never\n"
+                          "           confirming its suspend: the D0 exit fails and the\n"
+                          "           framework tears that instance down"},
         {"cycle", "start, then --cycles rounds of sleep and wake, hibernate and resume,\n"
                   "           stop and restart, idle, idle-hibernate; stop"},
         {"load-add-unload", "load the driver, add a filter device per instance, unload"},
@@ -382,7 +383,12 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, Wor
         return false;
     }
     if (name == "d0-exit-fails" && !world.AnyHsSuspendNeverConfirms()) {
-        world.NeverConfirmHsSuspend(soc::kPrimary); // the scenario's default
+        // The scenario's default: Primary, or Secondary when only it can fail so.
+        bool primary =
+            std::find(instances.begin(), instances.end(), soc::kPrimary) != instances.end();
+        bool secondary =
+            std::find(instances.begin(), instances.end(), soc::kSecondary) != instances.end();
+        world.NeverConfirmHsSuspend(!primary && secondary ? soc::kSecondary : soc::kPrimary);
     }
     world.Install();
     bool ok = false;

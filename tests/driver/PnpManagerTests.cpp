@@ -208,6 +208,14 @@ TEST_F(PnpManager, PowerPolicyOwnerDeliversWhatTheFrameworkDelivers) {
          [](O& o) { o.Idle(false), o.Shutdown(); },
          {"d0exit 4 action 0"},
          kmdf::PolicyState::Off},
+        {"idle unarmed, hibernate, resume, stop: back to D0 first",
+         [](O& o) { o.Idle(false), o.Hibernate(), o.Resume(), o.Stop(); },
+         {"d0exit 4 action 0", "d0entry 4 action 0", "d0exit 5 action 0", "release"},
+         kmdf::PolicyState::Stopped},
+        {"idle armed, stop",
+         [](O& o) { o.Idle(true), o.Stop(); },
+         {"d0exit 4 action 0", "d0entry 4 action 0", "d0exit 5 action 0", "release"},
+         kmdf::PolicyState::Stopped},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -234,7 +242,24 @@ TEST_F(PnpManager, EventsTheSystemCannotMakeAreRefusedWithoutARequest) {
     ASSERT_EQ(owner.Sleep(), STATUS_SUCCESS);
     EXPECT_EQ(owner.Idle(false), STATUS_INVALID_DEVICE_STATE);
     EXPECT_EQ(owner.Hibernate(), STATUS_INVALID_DEVICE_STATE);
+    EXPECT_EQ(owner.Stop(), STATUS_INVALID_DEVICE_STATE) << "no stop while the system sleeps";
     EXPECT_EQ(script.log, (std::vector<std::string>{"d0exit 4 action 2"}));
+}
+
+// Requests the framework never sends a filter: a Dx request to D0 or D3Final (the framework's
+// own, for a stop or a shutdown), PrepareForHibernation outside a hibernation, and a D0
+// request after a shutdown's D3Final.
+TEST_F(PnpManager, RequestsWindowsCannotSendAreRefused) {
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    script.log.clear();
+    EXPECT_EQ(machine.ExitD0(id, WdfPowerDeviceD0, PowerActionSleep), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(machine.ExitD0(id, WdfPowerDeviceD3Final, PowerActionNone), STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(machine.ExitD0(id, WdfPowerDevicePrepareForHibernation, PowerActionSleep),
+              STATUS_INVALID_PARAMETER);
+    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionShutdownOff), STATUS_SUCCESS);
+    EXPECT_EQ(machine.EnterD0(id), STATUS_INVALID_DEVICE_STATE);
+    EXPECT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
+    EXPECT_EQ(script.log, (std::vector<std::string>{"d0exit 5 action 6", "release"}));
 }
 
 // A failed D0 exit: release hardware, and the device is gone; no D0 entry follows.
@@ -251,6 +276,27 @@ TEST_F(PnpManager, FailedD0ExitTearsTheStackDown) {
     EXPECT_FALSE(machine.DeviceStarted(id));
     EXPECT_EQ(machine.EnterD0(id), STATUS_INVALID_DEVICE_STATE) << "refused, not a stop";
     machine.RemoveDevice(id); // nothing left to remove
+}
+
+// The D0 exit of a stop or a removal fails: its status is the stop's, the hardware is
+// released once, and the removal that follows finds nothing left to remove.
+TEST_F(PnpManager, FailedD0ExitAtStopIsReportedAndTheRemovalGoesOn) {
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    script.log.clear();
+    script.d0Exit = STATUS_DEVICE_HARDWARE_ERROR;
+    EXPECT_EQ(machine.StopDevice(id), STATUS_DEVICE_HARDWARE_ERROR);
+    EXPECT_FALSE(machine.DevicePresent(id));
+    machine.RemoveDevice(id);
+
+    kmdf::DeviceId second = 0;
+    kmdf::DeviceSpec spec;
+    ASSERT_EQ(machine.AddDevice(spec, &second), STATUS_SUCCESS);
+    ASSERT_EQ(machine.StartDevice(second), STATUS_SUCCESS);
+    machine.RemoveDevice(second);
+    EXPECT_FALSE(machine.DevicePresent(second));
+    EXPECT_EQ(script.log,
+              (std::vector<std::string>{"d0exit 5 action 0", "release", "added", "prepare 0 0",
+                                        "d0entry 5 action 0", "d0exit 5 action 0", "release"}));
 }
 
 TEST_F(PnpManager, FailedD0EntryOnAResumeTearsTheStackDownWithoutD0Exit) {

@@ -171,6 +171,8 @@ TEST(PowerLife, PowerLossResetsRegistersAndPortsAndKeepsTheWorld) {
     s.Write32(PhysicalOf(BlockKind::Controller, kPrimary, 0x430), portsc::kPp | portsc::kPr);
     s.SetPortValue(kPrimary, 3, 0xF0000000 | portsc::kPp | (link::kPolling << portsc::kPlsShift));
     s.SetPortResetTime(kPrimary, 4, PortModel::kNever);
+    s.ClearBitsAfterReads(BlockKind::Controller, kSecondary, 0xF88F8, 0x10, -1); // stuck
+    s.ClearBitsAfterReads(BlockKind::Controller, kSecondary, 0xF89D8, 0x10, 3);  // pending
 
     s.PowerLoss();
     line.PowerLoss();
@@ -178,6 +180,11 @@ TEST(PowerLife, PowerLossResetsRegistersAndPortsAndKeepsTheWorld) {
     EXPECT_EQ(s.Peek(BlockKind::Controller, kPrimary, kGctl), 0u);
     EXPECT_EQ(s.Peek(BlockKind::Controller, kPrimary, 0xF8858), 0u);
     EXPECT_EQ(s.Peek(BlockKind::Phy, 0, 0x9C14), 0u) << "a pending busy bit is register state";
+    EXPECT_EQ(s.Peek(BlockKind::Controller, kSecondary, 0xF89D8), 0u);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(s.Read32(PhysicalOf(BlockKind::Controller, kSecondary, 0xF88F8)), 0x10u)
+            << "a bit that never clears is a defect, not state";
+    }
     const std::uint32_t csc = 1u << 17;
     // Attached devices stay, and show a connect change; enable, reset, wake-on-connect and
     // bits that were only set are gone; an empty port looks for a device.
@@ -251,7 +258,11 @@ TEST(PowerLife, FailedD0ExitIsFollowedByReleaseHardwareAndNothingElse) {
         EXPECT_TRUE(sleep.ok) << sleep.errors;
         EXPECT_EQ(Callbacks(sleep, instance), expected);
     }
-    // The option's default is Primary; the other instances run through.
+    // Without the option Secondary alone fails so too, and with Primary running it is Primary
+    // that fails; the other instances run through.
+    SimRun secondary = RunAlone("d0-exit-fails", soc::kSecondary);
+    EXPECT_TRUE(secondary.ok) << secondary.errors;
+    EXPECT_EQ(Callbacks(secondary, soc::kSecondary).size(), 8u);
     soc::Soc soc;
     kmdf::Machine machine(soc);
     std::ostringstream errors;

@@ -80,6 +80,44 @@ void TearDown(Hardware& hw, DeviceNode& n) {
     n.device = nullptr;
 }
 
+// The targets that a Dx request from above can carry: D1 to D3, and PrepareForHibernation,
+// which only a hibernation gives the device on the hibernation path. D3Final is the
+// framework's own, for a stop, a removal or a shutdown.
+bool RequestableTarget(WDF_POWER_DEVICE_STATE target, POWER_ACTION shutdownType) {
+    switch (target) {
+    case WdfPowerDeviceD1:
+    case WdfPowerDeviceD2:
+    case WdfPowerDeviceD3:
+        return true;
+    case WdfPowerDevicePrepareForHibernation:
+        return shutdownType == PowerActionHibernate;
+    default:
+        return false;
+    }
+}
+
+bool IsShutdown(POWER_ACTION shutdownType) {
+    return shutdownType == PowerActionShutdown || shutdownType == PowerActionShutdownReset ||
+           shutdownType == PowerActionShutdownOff;
+}
+
+// D0 exit of a device in D0. The caller holds the device's callback lock and has set the
+// actor and the action. A failure tears the stack down.
+NTSTATUS PowerDown(Hardware& hw, DeviceNode& n, WDF_POWER_DEVICE_STATE target) {
+    NTSTATUS status = STATUS_SUCCESS;
+    if (n.device->callbacks.EvtDeviceD0Exit != nullptr) {
+        status = DeviceCallback(hw, n, "EvtDeviceD0Exit", target, [&] {
+            return n.device->callbacks.EvtDeviceD0Exit(Handle(n.device), target);
+        });
+    }
+    n.inD0 = false;
+    n.lastTarget = target;
+    if (!NT_SUCCESS(status)) {
+        TearDown(hw, n);
+    }
+    return status;
+}
+
 } // namespace
 
 NTSTATUS Machine::LoadDriver(PDRIVER_INITIALIZE entry, const std::wstring& registryPath) {
@@ -242,32 +280,20 @@ NTSTATUS Machine::ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTIO
     if (!DevicePresent(id)) {
         return STATUS_INVALID_DEVICE_STATE; // torn down: gone until it is added again
     }
+    if (!RequestableTarget(target, shutdownType)) {
+        return STATUS_INVALID_PARAMETER;
+    }
     DeviceNode& n = Node(*state_, id);
     Hardware& hw = *state_->hardware;
     std::lock_guard serial(n.callbackLock);
-    if (!n.inD0) {
+    if (n.device == nullptr || !n.inD0) {
         return STATUS_INVALID_DEVICE_STATE;
     }
     ActorScope actor(hw, n.spec.instance);
     // The framework keeps the shutdown type of the Dx request that arrives, and passes a
     // shutdown to the driver as D3Final.
     n.device->action = shutdownType;
-    if (shutdownType == PowerActionShutdown || shutdownType == PowerActionShutdownReset ||
-        shutdownType == PowerActionShutdownOff) {
-        target = WdfPowerDeviceD3Final;
-    }
-    NTSTATUS status = STATUS_SUCCESS;
-    if (n.device->callbacks.EvtDeviceD0Exit != nullptr) {
-        status = DeviceCallback(hw, n, "EvtDeviceD0Exit", target, [&] {
-            return n.device->callbacks.EvtDeviceD0Exit(Handle(n.device), target);
-        });
-    }
-    n.inD0 = false;
-    n.lastTarget = target;
-    if (!NT_SUCCESS(status)) {
-        TearDown(hw, n);
-    }
-    return status;
+    return PowerDown(hw, n, IsShutdown(shutdownType) ? WdfPowerDeviceD3Final : target);
 }
 
 NTSTATUS Machine::EnterD0(DeviceId id) {
@@ -277,7 +303,9 @@ NTSTATUS Machine::EnterD0(DeviceId id) {
     DeviceNode& n = Node(*state_, id);
     Hardware& hw = *state_->hardware;
     std::lock_guard serial(n.callbackLock);
-    if (n.inD0 || !n.hardwarePrepared) {
+    // After D3Final (a shutdown) only a new start brings the device back.
+    if (n.device == nullptr || n.inD0 || !n.hardwarePrepared ||
+        n.lastTarget == WdfPowerDeviceD3Final) {
         return STATUS_INVALID_DEVICE_STATE;
     }
     ActorScope actor(hw, n.spec.instance);
@@ -297,21 +325,27 @@ NTSTATUS Machine::EnterD0(DeviceId id) {
     return status;
 }
 
+// A D0 exit that fails here is the stop's result: the framework has torn the stack down,
+// released the hardware once, and the device is gone.
 NTSTATUS Machine::StopDevice(DeviceId id) {
     if (!DevicePresent(id)) {
         return STATUS_SUCCESS; // torn down after a failed transition
     }
     DeviceNode& n = Node(*state_, id);
-    if (n.inD0) {
-        ExitD0(id, WdfPowerDeviceD3Final, PowerActionNone);
-    }
+    Hardware& hw = *state_->hardware;
     std::lock_guard serial(n.callbackLock);
-    if (!n.hardwarePrepared) {
+    if (n.device == nullptr || !n.hardwarePrepared) {
         return STATUS_SUCCESS;
     }
-    ActorScope actor(*state_->hardware, n.spec.instance);
+    ActorScope actor(hw, n.spec.instance);
     n.device->action = PowerActionNone;
-    return ReleaseHardware(*state_->hardware, n);
+    if (n.inD0) {
+        NTSTATUS status = PowerDown(hw, n, WdfPowerDeviceD3Final);
+        if (!NT_SUCCESS(status)) {
+            return status;
+        }
+    }
+    return ReleaseHardware(hw, n);
 }
 
 void Machine::RemoveDevice(DeviceId id) {
@@ -321,8 +355,10 @@ void Machine::RemoveDevice(DeviceId id) {
     DeviceNode& n = Node(*state_, id);
     StopDevice(id);
     std::lock_guard serial(n.callbackLock);
-    DeleteObject(n.device);
-    n.device = nullptr;
+    if (n.device != nullptr) { // a failed D0 exit of the stop tore it down already
+        DeleteObject(n.device);
+        n.device = nullptr;
+    }
 }
 
 } // namespace kmdf

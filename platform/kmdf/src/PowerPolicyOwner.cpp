@@ -50,9 +50,26 @@ NTSTATUS PowerPolicyOwner::Start() {
     return status;
 }
 
+// The framework stops a device from D0: one that idles is brought back first (its
+// StoppingD0 state), and nothing is stopped while the system sleeps.
 NTSTATUS PowerPolicyOwner::Stop() {
-    if (state_ == PolicyState::Removed || state_ == PolicyState::Stopped) {
+    switch (state_) {
+    case PolicyState::Removed:
+    case PolicyState::Stopped:
         return STATUS_SUCCESS;
+    case PolicyState::Sleeping:
+    case PolicyState::SystemAsleepNoWake:
+        return STATUS_INVALID_DEVICE_STATE;
+    case PolicyState::WaitingUnarmed:
+    case PolicyState::WaitingArmed: {
+        NTSTATUS status = RequestD0(PolicyState::Started);
+        if (!NT_SUCCESS(status)) {
+            return status;
+        }
+        break;
+    }
+    default:
+        break;
     }
     NTSTATUS status = machine_.StopDevice(id_);
     state_ = machine_.DevicePresent(id_) ? PolicyState::Stopped : PolicyState::Removed;

@@ -107,13 +107,17 @@ class Machine {
     NTSTATUS StartDevice(DeviceId id); // prepare hardware, then D0 entry from D3Final
     // The device power requests that the power policy owner above the filter sends (see
     // kmdf/PowerPolicyOwner.h): a Dx request with the shutdown type the owner gave it (a
-    // shutdown reaches D0 exit as D3Final), and a D0 request. A failed D0 exit, or a failed
-    // D0 entry, tears the stack down: release hardware runs (no D0 exit after a failed D0
-    // entry) and the device is gone until it is added again.
+    // shutdown reaches D0 exit as D3Final), and a D0 request. A Dx request targets D1 to D3,
+    // or PrepareForHibernation with the hibernate action; any other target is refused with
+    // STATUS_INVALID_PARAMETER. After D3Final only a new start brings the device back. A
+    // failed D0 exit, or a failed D0 entry, tears the stack down: release hardware runs (no D0
+    // exit after a failed D0 entry) and the device is gone until it is added again.
     NTSTATUS ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTION shutdownType);
     NTSTATUS EnterD0(DeviceId id);
-    NTSTATUS StopDevice(DeviceId id); // D0 exit to D3Final, then release hardware
-    void RemoveDevice(DeviceId id);   // nothing for a device that was torn down
+    // D0 exit to D3Final, then release hardware; a failed D0 exit is the result, after the
+    // teardown it causes.
+    NTSTATUS StopDevice(DeviceId id);
+    void RemoveDevice(DeviceId id); // nothing for a device that was torn down
 
     // The next `count` calls of the named routine fail with `status`.
     void FailNext(const std::string& routine, NTSTATUS status, int count = 1);

@@ -11,6 +11,7 @@
 //   WaitingArmed    + sleep, ...   -> D0 to disarm, then Dx with the system action
 //   Sleeping        + resume       -> D0                        -> Started
 //   SystemAsleepNoWake + resume    -> no request; the device stays in Dx -> WaitingUnarmed
+//   Waiting*        + stop         -> D0, then D0 exit to D3Final and release hardware
 //
 // Hibernation and fast startup both reach the stack as S4 (PowerActionHibernate); a shutdown
 // as a Dx request that the framework turns into D3Final. A failed transition tears the stack
@@ -37,7 +38,10 @@ class PowerPolicyOwner {
     PowerPolicyOwner(Machine& machine, DeviceId id);
 
     NTSTATUS Start(); // prepare hardware, D0 entry
-    NTSTATUS Stop();  // D0 exit to D3Final (if in D0), release hardware
+    // D0 exit to D3Final, release hardware. An idle device is brought to D0 first; while the
+    // system sleeps a stop is refused (STATUS_INVALID_DEVICE_STATE). After a shutdown it only
+    // releases the hardware, which lets a run balance its books.
+    NTSTATUS Stop();
 
     // Runtime idle while the system stays in S0, armed for wake or not, and back.
     NTSTATUS Idle(bool armedForWake);
