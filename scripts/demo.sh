@@ -51,7 +51,7 @@ cat "$WINHOST_ROOT/drive_c/ProgramData/MCUInterfaceRecords.log"
 # summary per instance.
 out=build/pelvane-sim
 mkdir -p "$out"
-for scenario in start sleep-wake hibernate; do
+for scenario in start sleep-wake hibernate idle-hibernate; do
     echo "== pelvane-sim --scenario $scenario --instance all (trace in $out/$scenario.txt)"
     status=0
     "$build/sim/pelvane/pelvane-sim" --scenario "$scenario" --instance all --estimates \
