@@ -222,11 +222,12 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
         std::lock_guard<std::mutex> hold(lock);
         observer.TransitionEnded({instance, order, transition, ns});
     };
-    auto fail = [&](int instance, const char* step, NTSTATUS failed) {
+    // A failed start removes the device too, but it is never the expected teardown.
+    auto fail = [&](int instance, const char* step, NTSTATUS failed, bool starting) {
         std::lock_guard<std::mutex> hold(lock);
         running[instance] = false;
         auto owner = owners.find(instance);
-        if (world.HsSuspendNeverConfirms(instance) && owner != owners.end() &&
+        if (!starting && world.HsSuspendNeverConfirms(instance) && owner != owners.end() &&
             owner->second->State() == kmdf::PolicyState::Removed) {
             tornDown[instance] = true;
             return;
@@ -240,7 +241,7 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
         std::uint64_t before = clock.NowNs(instance);
         NTSTATUS s = machine.AddDevice(world.Device(instance), &id);
         if (!NT_SUCCESS(s)) {
-            fail(instance, "device add", s);
+            fail(instance, "device add", s, false);
             return;
         }
         Owner* owner;
@@ -251,7 +252,7 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
         s = owner->Start();
         book(instance, 0, "start", before);
         if (!NT_SUCCESS(s)) {
-            fail(instance, "start", s);
+            fail(instance, "start", s, true);
             return;
         }
         std::lock_guard<std::mutex> hold(lock);
@@ -274,10 +275,11 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
                 owner = owners[instance].get();
             }
             std::uint64_t before = clock.NowNs(instance);
+            bool starting = owner->State() == kmdf::PolicyState::Stopped;
             NTSTATUS s = phase.transition(*owner);
             book(instance, order, phase.name, before);
             if (!NT_SUCCESS(s)) {
-                fail(instance, phase.name, s);
+                fail(instance, phase.name, s, starting);
             } else if (owner->State() == kmdf::PolicyState::Started &&
                        !HostControllerReady(world.Soc(), instance)) {
                 std::lock_guard<std::mutex> hold(lock);
@@ -309,7 +311,7 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
             NTSTATUS s = owner->Stop();
             book(instance, order + 1, "stop", before);
             if (!NT_SUCCESS(s)) {
-                fail(instance, "stop", s);
+                fail(instance, "stop", s, false);
             }
         }
         machine.RemoveDevice(owner->Id());

@@ -172,7 +172,10 @@ TEST_F(DriverFrame, CallbacksWithoutAContextReportItAndAnswerAsTheirRolesRequire
     ASSERT_EQ(machine.AddDevice(ControllerDevice(soc::kPrimary), &id), STATUS_SUCCESS);
     EXPECT_EQ(machine.StartDevice(id), STATUS_INVALID_PARAMETER);
     EXPECT_EQ(machine.CountDiagnostics(TRACE_LEVEL_ERROR), 2u); // prepare, then release
+    EXPECT_FALSE(machine.DevicePresent(id)) << "a failed start removes the device";
 
+    // The power callbacks, called on a device that was added and never started.
+    ASSERT_EQ(machine.AddDevice(ControllerDevice(soc::kPrimary), &id), STATUS_SUCCESS);
     WDFDEVICE device = machine.Device(id);
     EXPECT_EQ(EvtDeviceD0Entry(device, WdfPowerDeviceD3), STATUS_SUCCESS);
     EXPECT_EQ(EvtDeviceD0Exit(device, WdfPowerDeviceD3), STATUS_SUCCESS);

@@ -264,6 +264,37 @@ void CheckReleaseUndoesPrepare(const std::string& where,
     }
 }
 
+// A failed start, like a failed D0 entry or D0 exit, removes the device right after its
+// release hardware: the next callback of anything else finds the books where they stood
+// before that device was added.
+void CheckFailedStartRemovesTheDevice(const std::string& where,
+                                      const std::vector<kmdf::CallbackRecord>& callbacks) {
+    std::map<kmdf::DeviceId, kmdf::Books> beforeAdd;
+    kmdf::Books last;
+    kmdf::DeviceId removed = 0;
+    for (const auto& r : callbacks) {
+        if (removed != 0 && r.device != removed) {
+            const kmdf::Books& before = beforeAdd[removed];
+            bool same = r.books.objects == before.objects && r.books.mappings == before.mappings &&
+                        r.books.poolAllocations == before.poolAllocations &&
+                        r.books.notifications == before.notifications &&
+                        r.books.references == before.references;
+            EXPECT_TRUE(same) << where << ": after the removal " << r.books.Describe()
+                              << "; before device add " << before.Describe();
+            removed = 0;
+        }
+        if (r.callback == "EvtDriverDeviceAdd") {
+            beforeAdd[r.device] = last;
+        }
+        if (!NT_SUCCESS(r.status) &&
+            (r.callback == "EvtDevicePrepareHardware" || r.callback == "EvtDeviceD0Entry" ||
+             r.callback == "EvtDeviceD0Exit")) {
+            removed = r.device;
+        }
+        last = r.books;
+    }
+}
+
 // Checks one run in which the call-th call of the injection's routine failed.
 void CheckRun(const std::string& where, const Case& c, const Injection& injection,
               const Outcome& o) {
@@ -331,6 +362,7 @@ void CheckRun(const std::string& where, const Case& c, const Injection& injectio
                                                                                << o.errors;
     }
     CheckReleaseUndoesPrepare(where, o.callbacks);
+    CheckFailedStartRemovesTheDevice(where, o.callbacks);
     EXPECT_TRUE(o.books.AllZero()) << where << ": " << o.books.Describe();
 }
 

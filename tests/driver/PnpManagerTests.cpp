@@ -119,23 +119,59 @@ TEST_F(PnpManager, StartPowerCycleAndStopCallInOrderWithStatesAndActions) {
                                         "d0entry 6 action 3", "d0exit 5 action 0", "release"}));
 }
 
-TEST_F(PnpManager, FailedPrepareHardwareIsFollowedByReleaseHardware) {
-    script.prepare = STATUS_INTERNAL_ERROR;
-    EXPECT_EQ(machine.StartDevice(id), STATUS_INTERNAL_ERROR);
-    EXPECT_FALSE(machine.DeviceStarted(id));
-    EXPECT_EQ(script.log, (std::vector<std::string>{"prepare 1 2", "release"}));
+// A failed start makes the PnP manager remove the stack: release hardware runs (no D0 exit
+// after a failed D0 entry), the device is gone and every later request is refused; only a new
+// device add brings it back, and the removal or unload that follows touches nothing twice.
+TEST_F(PnpManager, FailedStartRemovesTheDeviceUntilItIsAddedAgain) {
+    struct Case {
+        const char* name;
+        NTSTATUS prepare;
+        NTSTATUS d0Entry;
+        NTSTATUS expected;
+        std::vector<std::string> log;
+    };
+    const std::vector<Case> cases = {
+        {"prepare hardware fails",
+         STATUS_INTERNAL_ERROR,
+         STATUS_SUCCESS,
+         STATUS_INTERNAL_ERROR,
+         {"prepare 0 0", "release"}},
+        {"first D0 entry fails",
+         STATUS_SUCCESS,
+         STATUS_DEVICE_HARDWARE_ERROR,
+         STATUS_DEVICE_HARDWARE_ERROR,
+         {"prepare 0 0", "d0entry 5 action 0", "release"}},
+    };
+    kmdf::DeviceSpec spec;
+    spec.instance = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kmdf::DeviceId failed = 0;
+        ASSERT_EQ(machine.AddDevice(spec, &failed), STATUS_SUCCESS);
+        script.log.clear();
+        script.prepare = c.prepare;
+        script.d0Entry = c.d0Entry;
+        kmdf::PowerPolicyOwner owner(machine, failed);
+        EXPECT_EQ(owner.Start(), c.expected);
+        EXPECT_EQ(owner.State(), kmdf::PolicyState::Removed);
+        EXPECT_FALSE(machine.DevicePresent(failed));
+        EXPECT_FALSE(machine.DeviceStarted(failed));
+        script.prepare = STATUS_SUCCESS;
+        script.d0Entry = STATUS_SUCCESS;
+        EXPECT_EQ(machine.StartDevice(failed), STATUS_INVALID_DEVICE_STATE);
+        EXPECT_EQ(machine.EnterD0(failed), STATUS_INVALID_DEVICE_STATE);
+        EXPECT_EQ(machine.ExitD0(failed, WdfPowerDeviceD3, PowerActionNone),
+                  STATUS_INVALID_DEVICE_STATE);
+        EXPECT_EQ(machine.StopDevice(failed), STATUS_SUCCESS);
+        machine.RemoveDevice(failed);
+        EXPECT_EQ(script.log, c.log) << "nothing runs after release hardware";
 
-    script.prepare = STATUS_SUCCESS;
-    script.log.clear();
-    EXPECT_EQ(machine.StartDevice(id), STATUS_SUCCESS) << "a device may be started again";
-    EXPECT_EQ(script.log.size(), 2u);
-}
-
-TEST_F(PnpManager, FailedD0EntryReleasesTheHardwareWithoutD0Exit) {
-    script.d0Entry = STATUS_DEVICE_HARDWARE_ERROR;
-    EXPECT_EQ(machine.StartDevice(id), STATUS_DEVICE_HARDWARE_ERROR);
-    EXPECT_EQ(script.log,
-              (std::vector<std::string>{"prepare 1 2", "d0entry 5 action 0", "release"}));
+        kmdf::DeviceId again = 0;
+        ASSERT_EQ(machine.AddDevice(spec, &again), STATUS_SUCCESS);
+        EXPECT_EQ(machine.StartDevice(again), STATUS_SUCCESS);
+        machine.RemoveDevice(again);
+    }
+    EXPECT_EQ(machine.StartDevice(id), STATUS_SUCCESS) << "other devices are untouched";
 }
 
 TEST_F(PnpManager, RemovingAStartedDeviceStopsItFirst) {

@@ -69,9 +69,10 @@ NTSTATUS ReleaseHardware(Hardware& hw, DeviceNode& n) {
     return status;
 }
 
-// A failed D0 exit or a failed D0 entry on a resume: the framework tears the stack down
-// gracefully. Release hardware runs (no further D0 exit), and the device is gone until it is
-// enumerated again. The caller holds the device's callback lock.
+// A failed start (prepare hardware or the first D0 entry), a failed D0 exit or a failed D0
+// entry on a resume: the stack is torn down. Release hardware runs (no D0 exit after a failed
+// D0 entry), and the device is gone until it is enumerated again. The caller holds the
+// device's callback lock.
 void TearDown(Hardware& hw, DeviceNode& n) {
     n.inD0 = false;
     n.device->action = PowerActionNone;
@@ -259,8 +260,7 @@ NTSTATUS Machine::StartDevice(DeviceId id) {
     }
     n.hardwarePrepared = true;
     if (!NT_SUCCESS(status)) {
-        // A failed prepare hardware is followed by release hardware.
-        ReleaseHardware(hw, n);
+        TearDown(hw, n);
         return status;
     }
     if (n.device->callbacks.EvtDeviceD0Entry != nullptr) {
@@ -269,7 +269,7 @@ NTSTATUS Machine::StartDevice(DeviceId id) {
         });
     }
     if (!NT_SUCCESS(status)) {
-        ReleaseHardware(hw, n);
+        TearDown(hw, n);
         return status;
     }
     n.inD0 = true;

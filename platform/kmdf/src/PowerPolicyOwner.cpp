@@ -46,6 +46,8 @@ NTSTATUS PowerPolicyOwner::Start() {
     NTSTATUS status = machine_.StartDevice(id_);
     if (NT_SUCCESS(status)) {
         state_ = PolicyState::Started;
+    } else if (!machine_.DevicePresent(id_)) {
+        state_ = PolicyState::Removed; // a failed start removes the stack
     }
     return status;
 }
