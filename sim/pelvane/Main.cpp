@@ -76,14 +76,14 @@ class TraceOutput : public soc::TraceSink {
     std::vector<soc::TraceRecord> picture_;
 };
 
-// Books the transitions as they end and starts the picture with the phase it shows first.
+// Books the transitions as they end and starts the picture with the round it shows first.
 class RunObserver : public pelvane::ScenarioObserver {
   public:
-    RunObserver(TraceOutput& output, pelvane::TransitionLog& log, int firstPicturePhase)
-        : output_(output), log_(log), firstPicturePhase_(firstPicturePhase) {}
+    RunObserver(TraceOutput& output, pelvane::TransitionLog& log, int firstPictureRound)
+        : output_(output), log_(log), firstPictureRound_(firstPictureRound) {}
 
-    void PhaseBegins(int order, const char*) override {
-        if (order == firstPicturePhase_) {
+    void RoundBegins(int round) override {
+        if (round == firstPictureRound_) {
             output_.KeepPicture();
         }
     }
@@ -92,7 +92,7 @@ class RunObserver : public pelvane::ScenarioObserver {
   private:
     TraceOutput& output_;
     pelvane::TransitionLog& log_;
-    int firstPicturePhase_;
+    int firstPictureRound_;
 };
 
 // The transition times with this run's timer model and, with --estimates, with each Windows
@@ -164,9 +164,9 @@ int main(int argc, char** argv) {
     for (int instance : line->instances) {
         title += std::string(" ") + soc::InstanceName(instance);
     }
-    int firstPicturePhase = 0;
+    int firstPictureRound = -1; // the whole run
     if (line->scenario == "cycle" && line->world.cycles > kPictureCycles) {
-        firstPicturePhase = pelvane::kCyclePhases * (line->world.cycles - kPictureCycles) + 1;
+        firstPictureRound = line->world.cycles - kPictureCycles;
         title += ", the last " + std::to_string(kPictureCycles) + " of " +
                  std::to_string(line->world.cycles) + " cycles";
     }
@@ -178,11 +178,11 @@ int main(int argc, char** argv) {
     soc.Clock().SetTimerResolution(line->timerResolutionNs);
     pelvane::Summary summary(names, line->instances);
     TraceOutput output(*line, names, *out, summary);
-    if (!line->svg.empty() && firstPicturePhase == 0) {
+    if (!line->svg.empty() && firstPictureRound < 0) {
         output.KeepPicture();
     }
     pelvane::TransitionLog times;
-    RunObserver observer(output, times, line->svg.empty() ? -1 : firstPicturePhase);
+    RunObserver observer(output, times, line->svg.empty() ? -1 : firstPictureRound);
     soc.StreamTrace(&output);
     bool ok;
     kmdf::Books books;

@@ -291,9 +291,9 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
     };
     int order = 0;
     for (int round = 0; round < rounds; ++round) {
+        observer.RoundBegins(round);
         for (const Phase& phase : phases) {
-            observer.PhaseBegins(++order, phase.name);
-            runPhase(phase, order);
+            runPhase(phase, ++order);
         }
     }
     ForEachInstance(instances, [&](int instance) {
@@ -397,15 +397,8 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, Wor
     if (name == "load-add-unload") {
         ok = LoadAddUnload(instances, world, machine, errors);
     } else {
-        std::vector<Phase> phases = PhasesOf(name, world);
-        if (name == "cycle" && phases.size() != static_cast<std::size_t>(kCyclePhases)) {
-            // The timeline picture finds the last rounds by this count.
-            errors << "pelvane-sim: a cycle round has " << phases.size() << " phases, not "
-                   << kCyclePhases << "\n";
-        } else {
-            ok = Run(instances, phases, RoundsOf(name, world), world, machine, errors, observer,
-                     name == "d0-exit-fails");
-        }
+        ok = Run(instances, PhasesOf(name, world), RoundsOf(name, world), world, machine, errors,
+                 observer, name == "d0-exit-fails");
     }
     world.Withdraw();
     kmdf::Books books = machine.GetBooks();

@@ -30,25 +30,20 @@ struct TransitionTime {
 };
 using TransitionTimes = std::vector<TransitionTime>;
 
-// What a run reports as it goes, so that a long run need not keep it: each phase as it begins
-// (on the calling thread, no instance running) and each transition as it ends (one at a time,
-// from the instance's thread).
+// What a run reports as it goes, so that a long run need not keep it: each round of the
+// scenario's phases as it begins (from 0, on the calling thread, no instance running; only
+// `cycle` has more than one) and each transition as it ends (one at a time, from the
+// instance's thread).
 class ScenarioObserver {
   public:
     virtual ~ScenarioObserver() = default;
-    virtual void PhaseBegins(int order, const char* name) {
-        (void)order;
-        (void)name;
-    }
+    virtual void RoundBegins(int round) { (void)round; }
     virtual void TransitionEnded(const TransitionTime& t) = 0;
 };
 
 // What a run of pelvane-sim lets the machine keep of its callbacks, diagnostics and events:
 // nothing reads them afterwards, and a soak must not grow with its length.
 inline constexpr std::size_t kRunHistory = 64;
-
-// The phases of one round of the cycle scenario.
-inline constexpr int kCyclePhases = 26;
 
 // Runs the scenario for the instances given in `world` (which it installs first), reporting
 // failures on `errors`. Returns true when every step succeeded and the machine's books are

@@ -39,7 +39,7 @@ bool Enabled(const Machine::State& s, ULONG Flags, UCHAR Level) {
 BOOLEAN WppStandInFlagEnabled(ULONG Flags) {
     auto& s = Current();
     std::lock_guard guard(s.lock);
-    return s.wppSession && (s.wppSession->flags & Flags) != 0;
+    return Enabled(s, Flags, TRACE_LEVEL_NONE); // every level of a session is at least none
 }
 
 WPP_STANDIN_CONTROL WppStandInControl(ULONG Flags) {
