@@ -45,12 +45,15 @@ std::string MapWindowsPath(const std::string& path) {
     std::string root = RootDirectory();
     std::string drive =
         root + "/drive_" + static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
-    // A fresh Windows installation has C:\ProgramData; so does a fresh host root.
+    // A fresh Windows installation has C:\ProgramData; so does a fresh host root. The last
+    // folder is the one looked for: a thread that found the drive made by another one before
+    // its ProgramData would open a file in a folder that is not there yet.
+    bool driveC = drive.back() == 'c';
     struct stat folder;
-    if (stat(drive.c_str(), &folder) != 0) {
+    if (stat((driveC ? drive + "/ProgramData" : drive).c_str(), &folder) != 0) {
         MakeDirectory(root);
         MakeDirectory(drive);
-        if (drive.back() == 'c')
+        if (driveC)
             MakeDirectory(drive + "/ProgramData");
     }
 
