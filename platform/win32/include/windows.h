@@ -147,6 +147,8 @@ typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 #define REG_EXPAND_SZ 2
 #define REG_BINARY 3
 #define REG_DWORD 4
+#define REG_MULTI_SZ 7
+#define REG_QWORD 11
 
 // Errors.
 DWORD WINAPI GetLastError(void);
