@@ -3,8 +3,9 @@
 // with mingw-w64, as a Windows program; a case that Wine does not honour says why and is skipped
 // there. Every case presets the last error to 0xDEADBEEF, so "unchanged" is checked too.
 
-#include <cfgmgr32.h>
 #include <windows.h>
+
+#include <cfgmgr32.h>
 
 #include <cinttypes>
 #include <cstdio>
