@@ -77,11 +77,15 @@ class StandInStage : public Stage {
             int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0)
                 continue;
+            // The file is the stage's last one before its open completes, so the case that
+            // opened it never reaches the previous file.
+            {
+                std::lock_guard guard(lock);
+                if (last >= 0)
+                    close(last);
+                last = fd;
+            }
             winhost::CompleteOpen(fd, 0);
-            std::lock_guard guard(lock);
-            if (last >= 0)
-                close(last);
-            last = fd;
         }
         std::lock_guard guard(lock);
         if (last >= 0)
