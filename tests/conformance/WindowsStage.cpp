@@ -22,12 +22,10 @@ class WindowsStage : public Stage {
         server = CreateNamedPipeW(PipePath, PIPE_ACCESS_DUPLEX,
                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
                                   PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
-        const DWORD before = GetLastError();
         HANDLE file = CreateFileW(PipePath, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         const DWORD error = GetLastError();
         ConnectNamedPipe(server, nullptr); // ERROR_PIPE_CONNECTED: the client came first
-        (void)before;
         SetLastError(error);
         return file;
     }
