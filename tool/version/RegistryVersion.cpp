@@ -10,11 +10,14 @@
 namespace {
 
 constexpr DWORD RegistryBufferBytes = 512;
+// The registry counts wide text in UTF-16 units of two bytes on every build, whatever the
+// compiler's wchar_t, so the buffer holds RegistryBufferBytes / 2 units.
+constexpr size_t RegistryUnitBytes = 2;
 
 // The value's text bounded by what the registry returned: a value that fills the whole buffer
 // carries no terminator, so the conversion must never look beyond `bytes`.
 std::wstring ReturnedText(const WCHAR* data, DWORD bytes) {
-    const size_t units = std::min<size_t>(bytes, RegistryBufferBytes) / sizeof(WCHAR);
+    const size_t units = std::min<size_t>(bytes, RegistryBufferBytes) / RegistryUnitBytes;
     size_t length = 0;
     while (length < units && data[length] != L'\0') {
         ++length;
@@ -42,7 +45,7 @@ int QueryRegistryVersion(const wchar_t* subKey, const wchar_t* valueName, Versio
         return 5;
     }
 
-    WCHAR data[RegistryBufferBytes / sizeof(WCHAR)] = {};
+    WCHAR data[RegistryBufferBytes / RegistryUnitBytes] = {};
     DWORD bytes = RegistryBufferBytes;
     DWORD type = REG_SZ;
     const LONG status =

@@ -96,11 +96,24 @@ bool AwaitDevice(int fd, short events) {
     return false;
 }
 
-std::shared_ptr<DeviceObject> DeviceFor(HANDLE handle) {
+// The device behind `handle` when it was opened with one of the rights in `access`; otherwise
+// null, with ERROR_INVALID_HANDLE or ERROR_ACCESS_DENIED.
+std::shared_ptr<DeviceObject> DeviceFor(HANDLE handle, DWORD access) {
     auto device = LookUp<DeviceObject>(handle);
-    if (!device)
+    if (!device) {
         SetLastError(ERROR_INVALID_HANDLE);
+    } else if ((device->access & (access | GENERIC_ALL)) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     return device;
+}
+
+// A receive of 0 bytes is either an empty frame or the driver's close; the hang-up tells them
+// apart.
+bool PeerClosed(int fd) {
+    pollfd state{fd, POLLRDHUP, 0};
+    return poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP)) != 0;
 }
 
 } // namespace
@@ -108,7 +121,7 @@ std::shared_ptr<DeviceObject> DeviceFor(HANDLE handle) {
 
 using namespace winhost;
 
-HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTES,
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE) {
     if (TakeFailure(Failure::CreateFile))
         return INVALID_HANDLE_VALUE;
@@ -144,13 +157,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD, DWORD, LPSECURITY_ATTRIBUTE
     }
     auto device = std::make_shared<DeviceObject>();
     device->fd = fd;
+    device->access = dwDesiredAccess;
     SetLastError(ERROR_SUCCESS);
     return InsertHandle(device);
 }
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
-    auto device = DeviceFor(hFile);
+    auto device = DeviceFor(hFile, GENERIC_READ | FILE_READ_DATA);
     if (!device)
         return FALSE;
     if (lpOverlapped || !lpNumberOfBytesRead) {
@@ -165,7 +179,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
             return FALSE;
         // One receive is one frame; a frame longer than the buffer is cut to the buffer.
         ssize_t got = recv(device->fd, lpBuffer, nNumberOfBytesToRead, MSG_DONTWAIT);
-        if (got > 0) {
+        if (got > 0 || (got == 0 && !PeerClosed(device->fd))) {
+            // A read the driver completed with no data succeeds with 0 bytes.
             *lpNumberOfBytesRead = static_cast<DWORD>(got);
             return TRUE;
         }
@@ -183,7 +198,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-    auto device = DeviceFor(hFile);
+    auto device = DeviceFor(hFile, GENERIC_WRITE | FILE_WRITE_DATA);
     if (!device)
         return FALSE;
     if (lpOverlapped || !lpNumberOfBytesWritten) {
@@ -193,6 +208,10 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     *lpNumberOfBytesWritten = 0;
     if (TakeFailure(Failure::WriteFile))
         return FALSE;
+    // An empty frame would read as a close at the driver's end; a zero-length write completes
+    // with nothing written and the file stays open.
+    if (nNumberOfBytesToWrite == 0)
+        return TRUE;
     for (;;) {
         if (!AwaitDevice(device->fd, POLLOUT))
             return FALSE;

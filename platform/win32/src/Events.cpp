@@ -17,6 +17,9 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bIniti
     auto event = std::make_shared<EventObject>();
     event->manualReset = bManualReset != FALSE;
     event->signalled = bInitialState != FALSE;
+    // Windows clears the last error when an unnamed event is made (a named one that exists
+    // already leaves ERROR_ALREADY_EXISTS).
+    SetLastError(ERROR_SUCCESS);
     return InsertHandle(event);
 }
 
@@ -35,6 +38,13 @@ BOOL WINAPI SetEvent(HANDLE hEvent) {
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    // INVALID_HANDLE_VALUE is the current process, which is not signalled while it runs.
+    if (hHandle == INVALID_HANDLE_VALUE) {
+        do
+            Sleep(dwMilliseconds);
+        while (dwMilliseconds == INFINITE);
+        return WAIT_TIMEOUT;
+    }
     auto object = LookUp<Waitable>(hHandle);
     if (!object) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include "winhost/Devices.h"
 
@@ -27,11 +28,23 @@ OpenFunction Next(const char* name) {
     return function;
 }
 
+// The Windows C runtime opens "a" with OPEN_ALWAYS and "w" with CREATE_ALWAYS, and CreateFile
+// then leaves ERROR_ALREADY_EXISTS when the file was there and 0 when it made it. Whatever the
+// caller records next shows that last error, as on Windows.
+void LeaveCreateFileError(const char* mode, bool existed) {
+    if (mode[0] == 'a' || mode[0] == 'w')
+        SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+}
+
 FILE* OpenMapped(OpenFunction next, const char* path, const char* mode) {
     if (!path || !path[0] || path[1] != ':')
         return next(path, mode);
     std::string mapped = winhost::MapWindowsPath(path);
-    return next(mapped.c_str(), mode);
+    const bool existed = access(mapped.c_str(), F_OK) == 0;
+    FILE* file = next(mapped.c_str(), mode);
+    if (file)
+        LeaveCreateFileError(mode, existed);
+    return file;
 }
 
 } // namespace

@@ -59,7 +59,10 @@ size_t LiveHandles() {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     // The object itself goes when its last user lets go (a thread keeps running, a read in
-    // progress keeps its device), as on Windows.
+    // progress keeps its device), as on Windows. INVALID_HANDLE_VALUE is the current process's
+    // pseudo-handle, and closing it does nothing.
+    if (hObject == INVALID_HANDLE_VALUE)
+        return TRUE;
     if (!winhost::RemoveHandle(hObject)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -65,6 +65,7 @@ struct ThreadObject : Waitable {
 
 struct DeviceObject : KernelObject {
     int fd = -1;
+    DWORD access = 0; // the desired access of CreateFileW
     ~DeviceObject() override;
 };
 

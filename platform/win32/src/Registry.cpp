@@ -117,31 +117,57 @@ OpenKey* LookUpKey(HKEY key) {
     return table.keys.count(candidate) != 0 ? candidate : nullptr;
 }
 
-bool ReadValue(const fs::path& file, std::vector<char>& data) {
+struct StoredValue {
+    DWORD type = REG_NONE;
+    std::vector<char> data;
+};
+
+// A value file is the type (a DWORD in host order) followed by the data.
+bool ReadValue(const fs::path& file, StoredValue& value) {
     std::error_code error;
     if (!fs::is_regular_file(file, error)) {
         return false;
     }
     std::ifstream in(file, std::ios::binary);
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return static_cast<bool>(in) || in.eof();
+    std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if ((!in && !in.eof()) || bytes.size() < sizeof(DWORD)) {
+        return false;
+    }
+    std::memcpy(&value.type, bytes.data(), sizeof(DWORD));
+    value.data.assign(bytes.begin() + sizeof(DWORD), bytes.end());
+    return true;
+}
+
+bool IsStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// Windows counts string data in UTF-16 units of two bytes. The stand-in keeps host wide units,
+// so a string value's size is two bytes per unit whatever sizeof(WCHAR) is, and the caller's
+// buffer of *lpcbData bytes holds *lpcbData / 2 units, as on Windows.
+DWORD ReportedBytes(const StoredValue& value) {
+    if (IsStringType(value.type)) {
+        return static_cast<DWORD>(value.data.size() / sizeof(WCHAR) * 2);
+    }
+    return static_cast<DWORD>(value.data.size());
 }
 
 } // namespace
 
 bool SetRegistryValue(const std::wstring& subKey, const std::wstring& name, const void* data,
-                      size_t bytes) {
+                      size_t bytes, DWORD type) {
     const fs::path directory = KeyDirectory(subKey);
     std::error_code error;
     fs::create_directories(directory, error);
     std::ofstream out(ValuePath(directory, name.c_str()), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(&type), sizeof(type));
     out.write(static_cast<const char*>(data), static_cast<std::streamsize>(bytes));
     return static_cast<bool>(out);
 }
 
 bool SetRegistryString(const std::wstring& subKey, const std::wstring& name,
                        const std::wstring& text) {
-    return SetRegistryValue(subKey, name, text.c_str(), (text.size() + 1) * sizeof(WCHAR));
+    return SetRegistryValue(subKey, name, text.c_str(), (text.size() + 1) * sizeof(WCHAR), REG_SZ);
 }
 
 bool DeleteRegistryKey(const std::wstring& subKey) {
@@ -178,8 +204,8 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY p
 }
 
 // Like Windows: the data is copied as stored (a string is not terminated unless it was stored
-// with its NUL), *lpcbData always receives the data's size, and a buffer that is too small gets
-// nothing and ERROR_MORE_DATA.
+// with its NUL), *lpcbData always receives the data's size in Windows' bytes, and a buffer that
+// is too small gets nothing and ERROR_MORE_DATA.
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
     const OpenKey* key = winhost::LookUpKey(hKey);
@@ -189,25 +215,26 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    std::vector<char> data;
-    if (!winhost::ReadValue(winhost::ValuePath(key->directory, lpValueName), data)) {
+    winhost::StoredValue value;
+    if (!winhost::ReadValue(winhost::ValuePath(key->directory, lpValueName), value)) {
         return ERROR_FILE_NOT_FOUND;
     }
     if (lpType != nullptr) {
-        *lpType = REG_SZ;
+        *lpType = value.type;
     }
     if (lpcbData == nullptr) {
         return ERROR_SUCCESS;
     }
     const DWORD available = *lpcbData;
-    *lpcbData = static_cast<DWORD>(data.size());
+    const DWORD needed = winhost::ReportedBytes(value);
+    *lpcbData = needed;
     if (lpData == nullptr) {
         return ERROR_SUCCESS;
     }
-    if (data.size() > available) {
+    if (needed > available) {
         return ERROR_MORE_DATA;
     }
-    std::memcpy(lpData, data.data(), data.size());
+    std::memcpy(lpData, value.data.data(), value.data.size());
     return ERROR_SUCCESS;
 }
 

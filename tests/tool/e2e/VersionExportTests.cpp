@@ -102,17 +102,39 @@ TEST_F(VersionExport, SoftwarePackageKeyOrValueMissing) {
     EXPECT_EQ(Errors().at(2), "Error: unable to query Version!,error code:2");
 }
 
+// The buffer is 512 bytes of UTF-16: 200 characters and the terminator fit and then fail the
+// conversion to 63 characters; 256 characters and the terminator do not fit.
 TEST_F(VersionExport, ValueLargerThanTheBufferIsRejected) {
     ASSERT_TRUE(winhost::SetRegistryString(SoftwareKey, SoftwareValue, std::wstring(200, L'9')));
     EXPECT_EQ(Get("MCU_SOFTWARE").result, 5);
-    EXPECT_EQ(Errors().front(), "Error: unable to query Version!,error code:234");
+    ASSERT_TRUE(winhost::SetRegistryString(SoftwareKey, SoftwareValue, std::wstring(255, L'9')));
+    EXPECT_EQ(Get("MCU_SOFTWARE").result, 5);
+    ASSERT_TRUE(winhost::SetRegistryString(SoftwareKey, SoftwareValue, std::wstring(256, L'9')));
+    EXPECT_EQ(Get("MCU_SOFTWARE").result, 5);
+    EXPECT_EQ(Errors(), (Lines{"Retrieve App version Failed! error code:5",
+                               "Retrieve App version Failed! error code:5",
+                               "Error: unable to query Version!,error code:234",
+                               "Retrieve App version Failed! error code:5"}));
+}
+
+// The type is preset to a string and not examined: a number's bytes are read as text. A
+// DWORD of 0x37 is the units 0x37 and 0, the text "7".
+TEST_F(VersionExport, NonStringValueIsReadAsText) {
+    const DWORD number = 0x37;
+    ASSERT_TRUE(
+        winhost::SetRegistryValue(SoftwareKey, SoftwareValue, &number, sizeof(number), REG_DWORD));
+    const Call call = Get("MCU_SOFTWARE");
+    EXPECT_EQ(call.result, 0);
+    EXPECT_EQ(call.text, "7");
+    EXPECT_EQ(call.length, 1);
 }
 
 // A value that fills the whole read buffer has no terminator: the conversion must stop at the
 // bytes returned (here: too long for the version text) instead of reading past the buffer.
 TEST_F(VersionExport, UnterminatedValueIsBoundedByTheBytesReturned) {
-    const std::vector<WCHAR> full(512 / sizeof(WCHAR), L'7');
-    ASSERT_TRUE(winhost::SetRegistryValue(SoftwareKey, SoftwareValue, full.data(), 512));
+    const std::vector<WCHAR> full(256, L'7'); // 512 bytes of UTF-16
+    ASSERT_TRUE(winhost::SetRegistryValue(SoftwareKey, SoftwareValue, full.data(),
+                                          full.size() * sizeof(WCHAR)));
     Call call = Get("MCU_SOFTWARE");
     EXPECT_EQ(call.result, 5);
     EXPECT_EQ(call.text, "<untouched>");

@@ -2,10 +2,12 @@
 
 // Test-side view of the stand-in's registry. Keys under HKEY_LOCAL_MACHINE are directories of
 // the host root, registry/HKEY_LOCAL_MACHINE/<key path with "\" as "/">, and each value is a
-// file in its key's directory holding the value's data exactly as stored (wide units in host
-// order; a string written by `winhost-reg add` or SetRegistryString ends in a NUL unit, as
-// `reg add` stores it on Windows). Only string values (REG_SZ) are kept. As in the registry,
-// key and value names match without regard to ASCII letter case.
+// file in its key's directory holding the value's type (a DWORD) and then its data exactly as
+// stored. String types (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) hold host wide units, and
+// RegQueryValueExW counts them as Windows does, two bytes per unit; a string written by
+// `winhost-reg add` or SetRegistryString ends in a NUL unit, as `reg add` stores it on Windows.
+// Other types hold their bytes. As in the registry, key and value names match without regard
+// to ASCII letter case.
 
 #include <cstddef>
 #include <string>
@@ -15,9 +17,11 @@
 namespace winhost {
 
 // Stores `bytes` bytes of `data` as the value `name` of HKEY_LOCAL_MACHINE\`subKey`, creating
-// the key. Lets tests store data that a well-behaved writer would not (no terminator).
+// the key, with `type`. For a string type, `data` is host wide units and `bytes` counts host
+// bytes (units times sizeof(WCHAR)). Lets tests store data that a well-behaved writer would not
+// (no terminator).
 bool SetRegistryValue(const std::wstring& subKey, const std::wstring& name, const void* data,
-                      size_t bytes);
+                      size_t bytes, DWORD type = REG_SZ);
 
 // Stores `text` and its terminating NUL, as `reg add ... /t REG_SZ /d TEXT` does.
 bool SetRegistryString(const std::wstring& subKey, const std::wstring& name,
