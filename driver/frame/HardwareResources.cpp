@@ -118,7 +118,8 @@ static NTSTATUS CreatePortPairs(_In_ PFILTER_EXTENSION Extension, _In_ WDFDEVICE
 
     WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
     attributes.ParentObject = Device;
-    status = WdfMemoryCreate(&attributes, PagedPool, PELVANE_POOL_TAG,
+    // Read and written by D0 entry and D0 exit, which may run while paging I/O is unavailable.
+    status = WdfMemoryCreate(&attributes, NonPagedPoolNx, PELVANE_POOL_TAG,
                              Extension->PortPairCount * sizeof(PORT_PAIR_STATE),
                              &Extension->PortPairsMemory, &buffer);
     if (!NT_SUCCESS(status)) {

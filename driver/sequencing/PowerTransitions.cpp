@@ -89,6 +89,16 @@ _Use_decl_annotations_ NTSTATUS EvtDeviceD0Exit(WDFDEVICE Device,
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "exit: register blocks not mapped");
         return STATUS_SUCCESS;
     }
+    // The hibernation image is written through this controller after the D0 exits: the
+    // hardware, the wake arming and the GPIO line stay as they are, and the GPIO target stays
+    // open, since closing it may let the line fall while the image is written. D0 entry after
+    // the resume finds the controller without its state and takes the bring-up path, which
+    // keeps the open target.
+    if (TargetState == WdfPowerDevicePrepareForHibernation) {
+        TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_POWER,
+                    "instance %d on the hibernation path: left powered", extension->Instance);
+        return STATUS_SUCCESS;
+    }
     status = PowerDownController(extension, TargetState);
     // The GPIO connection does not survive hibernation; D0 entry opens a new one.
     if (NT_SUCCESS(status) && action == PowerActionHibernate && extension->GpioTarget != NULL) {

@@ -60,8 +60,9 @@ NTSTATUS EvaluateFlag(_In_ WDFDEVICE Device, _In_ PCSTR Name, _Out_ PUCHAR Byte)
     ULONG returned;
     NTSTATUS status;
 
+    // Non-paged: the resume from hibernation reads the switches inside D0 entry.
     input = static_cast<PACPI_EVAL_INPUT_BUFFER_EX>(
-        ExAllocatePool2(POOL_FLAG_PAGED, sizeof(ACPI_EVAL_INPUT_BUFFER_EX), PELVANE_POOL_TAG));
+        ExAllocatePool2(POOL_FLAG_NON_PAGED, sizeof(ACPI_EVAL_INPUT_BUFFER_EX), PELVANE_POOL_TAG));
     if (input == NULL) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_ACPI, "no pool for the input");
         return STATUS_INSUFFICIENT_RESOURCES;
@@ -76,7 +77,7 @@ NTSTATUS EvaluateFlag(_In_ WDFDEVICE Device, _In_ PCSTR Name, _Out_ PUCHAR Byte)
     }
 
     output = static_cast<PACPI_EVAL_OUTPUT_BUFFER>(
-        ExAllocatePool2(POOL_FLAG_PAGED, ACPI_FLAG_OUTPUT_SIZE, PELVANE_POOL_TAG));
+        ExAllocatePool2(POOL_FLAG_NON_PAGED, ACPI_FLAG_OUTPUT_SIZE, PELVANE_POOL_TAG));
     if (output == NULL) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_ACPI, "no pool for the output");
         ExFreePoolWithTag(input, PELVANE_POOL_TAG);

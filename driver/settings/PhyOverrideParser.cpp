@@ -79,7 +79,8 @@ _Use_decl_annotations_ NTSTATUS ParsePhyOverridePackage(WDFDEVICE Device,
 
     WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
     attributes.ParentObject = Device;
-    status = WdfMemoryCreate(&attributes, PagedPool, PELVANE_POOL_TAG, sizeof(PHY_OVERRIDE),
+    // The PHY programming of D0 entry reads the records; the resume from hibernation adds them.
+    status = WdfMemoryCreate(&attributes, NonPagedPoolNx, PELVANE_POOL_TAG, sizeof(PHY_OVERRIDE),
                              &memory, &buffer);
     if (!NT_SUCCESS(status)) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_ACPI, "WdfMemoryCreate failed, status 0x%08X", status);

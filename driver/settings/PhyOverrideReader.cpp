@@ -53,8 +53,9 @@ _Use_decl_annotations_ NTSTATUS ReadPhyOverrides(WDFDEVICE Device, PCSTR MethodN
 
     for (ULONG attempt = 0; attempt < PHY_OVERRIDE_READ_ATTEMPTS; attempt++) {
         size = InitialSize * (attempt + 1);
+        // Non-paged: the resume from hibernation reads the overrides inside D0 entry.
         output = static_cast<PACPI_EVAL_OUTPUT_BUFFER>(
-            ExAllocatePool2(POOL_FLAG_PAGED, size, PELVANE_POOL_TAG));
+            ExAllocatePool2(POOL_FLAG_NON_PAGED, size, PELVANE_POOL_TAG));
         if (output == NULL) {
             TraceEvents(TRACE_LEVEL_ERROR, TRACE_ACPI, "no pool for %u output bytes", size);
             return STATUS_INSUFFICIENT_RESOURCES;

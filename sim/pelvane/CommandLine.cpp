@@ -212,6 +212,7 @@ void Usage(std::ostream& out) {
            "                   [--timer-resolution MS]\n"
            "                   [--portsc K=HEX]... [--port-reset-ms N|never]\n"
            "                   [--hs-suspend-stuck primary|secondary]... [--output FILE]\n"
+           "                   [--paging-device WHICH] [--hibernation-device WHICH]\n"
            "                   [--estimates] [--help]\n"
            "\n"
            "Loads the Pelvane driver into the KMDF stand-in on the simulated SoC, runs a\n"
@@ -267,6 +268,13 @@ void Usage(std::ostream& out) {
            "  --hs-suspend-stuck WHICH the HS PHY of primary or secondary never confirms its\n"
            "                           suspend: a D0 exit to D3 fails and the framework tears\n"
            "                           that instance down; repeatable (default none)\n"
+           "  --paging-device WHICH    a disk behind primary, secondary or multiport carries\n"
+           "                           the paging file: that stack is not power pageable\n"
+           "  --hibernation-device WHICH  a disk behind that instance carries the hibernation\n"
+           "                           file: at S4 the image is written through it after the\n"
+           "                           D0 exits, and the run fails when it is not (both with\n"
+           "                           hibernate, fast-startup, idle-hibernate and\n"
+           "                           idle-hibernate-armed)\n"
            "  --help                   print this text\n"
            "\n"
            "Scenarios:\n";
@@ -398,6 +406,13 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return bad("--hs-suspend-stuck (primary or secondary)", value);
             }
             line.world.hsSuspendStuck.push_back(*instance);
+        } else if (arg == "--paging-device" || arg == "--hibernation-device") {
+            auto instance = soc::InstanceByName(value);
+            if (!instance) {
+                return bad(arg + " (primary, secondary or multiport)", value);
+            }
+            (arg == "--paging-device" ? line.world.pagingDevice : line.world.hibernationDevice) =
+                *instance;
         } else if (arg == "--service") {
             if (!ParseService(value, line.world.service)) {
                 return bad("--service (early, late or absent)", value);
@@ -407,6 +422,13 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             Usage(errors);
             return std::nullopt;
         }
+    }
+    const bool s4 = line.scenario == "hibernate" || line.scenario == "fast-startup" ||
+                    line.scenario == "idle-hibernate" || line.scenario == "idle-hibernate-armed";
+    if (!s4 && (line.world.pagingDevice || line.world.hibernationDevice)) {
+        errors << "pelvane-sim: --paging-device and --hibernation-device go with hibernate,\n"
+                  "fast-startup, idle-hibernate and idle-hibernate-armed\n";
+        return std::nullopt;
     }
     if (line.scenario == "late-service") {
         // The service is not there when the controllers start; the scenario brings it.

@@ -255,6 +255,11 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
             fail(instance, "start", s, true);
             return;
         }
+        s = world.AnnounceSpecialFiles(instance, id);
+        if (!NT_SUCCESS(s)) {
+            fail(instance, "usage notification", s, false);
+            return;
+        }
         std::lock_guard<std::mutex> hold(lock);
         running[instance] = true;
     });
@@ -317,6 +322,11 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
         machine.RemoveDevice(owner->Id());
     });
     machine.UnloadDriver();
+    if (world.HibernationImageLost()) {
+        errors << "pelvane-sim: the hibernation image was not written to "
+               << soc::InstanceName(*world.Options().hibernationDevice) << "\n";
+        ok = false;
+    }
     for (int instance : instances) {
         if (expectTeardown && world.HsSuspendNeverConfirms(instance) && !tornDown[instance]) {
             errors << "pelvane-sim: " << soc::InstanceName(instance)

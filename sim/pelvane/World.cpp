@@ -116,9 +116,30 @@ void World::Withdraw() {
 
 void World::System(const char* event) {
     soc_.RecordSystem(event);
+    // S4, by hibernation or fast startup: the image goes to the disk with the hibernation file.
+    const std::string s4 = event;
+    if (options_.hibernationDevice && (s4 == "hibernate" || s4 == "fast-startup")) {
+        soc_.WatchHibernationPath(*options_.hibernationDevice);
+    }
+}
+
+NTSTATUS World::AnnounceSpecialFiles(int instance, kmdf::DeviceId id) {
+    NTSTATUS status = STATUS_SUCCESS;
+    if (options_.pagingDevice == instance) {
+        status = machine_.NotifyUsage(id, DeviceUsageTypePaging, true);
+    }
+    if (NT_SUCCESS(status) && options_.hibernationDevice == instance) {
+        status = machine_.NotifyUsage(id, DeviceUsageTypeHibernation, true);
+    }
+    return status;
 }
 
 void World::PowerOff() {
+    // The D0 exits are over: the image is written before the power goes.
+    bool written = true;
+    if (soc_.WriteHibernationImage(&written) && !written) {
+        imageLost_ = true;
+    }
     soc_.RecordSystem("power-off");
     soc_.PowerLoss();
     for (auto& gpio : gpio_) {

@@ -65,6 +65,10 @@ struct WorldOptions {
     std::optional<std::uint64_t> portResetNs;
     // Instances (Primary or Secondary) whose HS PHY never confirms its suspend.
     std::vector<int> hsSuspendStuck;
+    // The instance with a disk behind it that carries the paging file, and the one whose disk
+    // carries the hibernation file; none: no special file behind any controller.
+    std::optional<int> pagingDevice;
+    std::optional<int> hibernationDevice;
 };
 
 class World {
@@ -104,6 +108,12 @@ class World {
     void PowerOff();
     void PowerOn();
 
+    // The disks behind a started instance arrive: the usage notification of each special
+    // file behind it reaches its stack.
+    NTSTATUS AnnounceSpecialFiles(int instance, kmdf::DeviceId id);
+    // A hibernation image was to be written and was not.
+    bool HibernationImageLost() const { return imageLost_; }
+
     // The HS PHY of Primary or Secondary never confirms its suspend (before Install).
     void NeverConfirmHsSuspend(int instance);
     bool HsSuspendNeverConfirms(int instance) const;
@@ -119,6 +129,7 @@ class World {
     std::shared_ptr<gpio::GpioModel> gpio_[kInstances];
     std::shared_ptr<wakeline::WakeLineService> service_;
     bool published_ = false;
+    bool imageLost_ = false;
     std::size_t historyLimit_ = 0;
 };
 

@@ -4,6 +4,7 @@
 #include "Harness.h"
 
 #include <atomic>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <thread>
@@ -19,6 +20,7 @@ struct Script {
     NTSTATUS d0Exit = STATUS_SUCCESS;
     std::atomic<int> inside{0};
     std::atomic<int> overlaps{0};
+    std::function<void()> onD0Entry; // runs inside D0 entry, when set
 };
 Script* g_script = nullptr;
 
@@ -48,6 +50,9 @@ NTSTATUS D0Entry(WDFDEVICE device, WDF_POWER_DEVICE_STATE previous) {
     Inside in;
     g_script->log.push_back("d0entry " + std::to_string(previous) + " action " +
                             std::to_string(WdfDeviceGetSystemPowerAction(device)));
+    if (g_script->onD0Entry) {
+        g_script->onD0Entry();
+    }
     return g_script->d0Entry;
 }
 NTSTATUS D0Exit(WDFDEVICE device, WDF_POWER_DEVICE_STATE target) {
@@ -109,8 +114,8 @@ TEST_F(PnpManager, StartPowerCycleAndStopCallInOrderWithStatesAndActions) {
     ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
     ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
     ASSERT_EQ(machine.EnterD0(id), STATUS_SUCCESS);
-    ASSERT_EQ(machine.ExitD0(id, WdfPowerDevicePrepareForHibernation, PowerActionHibernate),
-              STATUS_SUCCESS);
+    ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypeHibernation, true), STATUS_SUCCESS);
+    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionHibernate), STATUS_SUCCESS);
     ASSERT_EQ(machine.EnterD0(id), STATUS_SUCCESS);
     ASSERT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
     EXPECT_EQ(script.log,
@@ -283,7 +288,7 @@ TEST_F(PnpManager, EventsTheSystemCannotMakeAreRefusedWithoutARequest) {
 }
 
 // Requests the framework never sends a filter: a Dx request to D0 or D3Final (the framework's
-// own, for a stop or a shutdown), PrepareForHibernation outside a hibernation, and a D0
+// own, for a stop or a shutdown), PrepareForHibernation (the framework's choice), and a D0
 // request after a shutdown's D3Final.
 TEST_F(PnpManager, RequestsWindowsCannotSendAreRefused) {
     ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
@@ -292,6 +297,9 @@ TEST_F(PnpManager, RequestsWindowsCannotSendAreRefused) {
     EXPECT_EQ(machine.ExitD0(id, WdfPowerDeviceD3Final, PowerActionNone), STATUS_INVALID_PARAMETER);
     EXPECT_EQ(machine.ExitD0(id, WdfPowerDevicePrepareForHibernation, PowerActionSleep),
               STATUS_INVALID_PARAMETER);
+    EXPECT_EQ(machine.ExitD0(id, WdfPowerDevicePrepareForHibernation, PowerActionHibernate),
+              STATUS_INVALID_PARAMETER)
+        << "the framework, not the request, chooses PrepareForHibernation";
     ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionShutdownOff), STATUS_SUCCESS);
     EXPECT_EQ(machine.EnterD0(id), STATUS_INVALID_DEVICE_STATE);
     EXPECT_EQ(machine.StopDevice(id), STATUS_SUCCESS);
@@ -346,6 +354,81 @@ TEST_F(PnpManager, FailedD0EntryOnAResumeTearsTheStackDownWithoutD0Exit) {
     EXPECT_EQ(owner.State(), kmdf::PolicyState::Removed);
     EXPECT_EQ(owner.Stop(), STATUS_SUCCESS);
     EXPECT_EQ(script.log.size(), 2u);
+}
+
+// The framework, not the request, gives PrepareForHibernation: only while a hibernation file
+// lies behind the device, and only with the hibernate action. A paging file changes nothing
+// about the target, and the last notification taking the file away ends it.
+TEST_F(PnpManager, HibernationFileBehindTheDeviceMakesTheHibernateExitPrepareForHibernation) {
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    EXPECT_TRUE(machine.PowerPageable(id));
+    auto hibernate = [&] {
+        ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionHibernate), STATUS_SUCCESS);
+        ASSERT_EQ(machine.EnterD0(id), STATUS_SUCCESS);
+    };
+    hibernate();
+    ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypePaging, true), STATUS_SUCCESS);
+    EXPECT_FALSE(machine.PowerPageable(id));
+    hibernate();
+    ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypeHibernation, true), STATUS_SUCCESS);
+    hibernate();
+    ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
+    ASSERT_EQ(machine.EnterD0(id), STATUS_SUCCESS);
+    ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypeHibernation, false), STATUS_SUCCESS);
+    hibernate();
+    ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypePaging, false), STATUS_SUCCESS);
+    EXPECT_TRUE(machine.PowerPageable(id));
+    EXPECT_EQ(machine.NotifyUsage(id, DeviceUsageTypePaging, false), STATUS_INVALID_DEVICE_STATE)
+        << "no paging file left to take away";
+    EXPECT_EQ(script.log,
+              (std::vector<std::string>{"prepare 1 2", "d0entry 5 action 0",          // start
+                                        "d0exit 4 action 3", "d0entry 4 action 3",    // pageable
+                                        "d0exit 4 action 3", "d0entry 4 action 3",    // paging file
+                                        "d0exit 6 action 3", "d0entry 6 action 3",    // hibernation
+                                        "d0exit 4 action 2", "d0entry 4 action 2",    // sleep
+                                        "d0exit 4 action 3", "d0entry 4 action 3"})); // file gone
+}
+
+using PnpManagerDeathTest = PnpManager;
+
+constexpr ULONG kTag = 0x74736554; // "Test"
+
+// A stack that is not power pageable: D0 entry that touches a paged block faults, and one that
+// allocates paged pool bug-checks; non-paged pool is fine, and so is paged pool outside the
+// power callbacks. The books tell the paged blocks apart.
+TEST_F(PnpManagerDeathTest, PagedPoolInThePowerCallbacksOfANonPageableStackFaults) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    auto* paged = static_cast<volatile UCHAR*>(ExAllocatePool2(POOL_FLAG_PAGED, 16, kTag));
+    auto* resident = static_cast<volatile UCHAR*>(ExAllocatePool2(POOL_FLAG_NON_PAGED, 16, kTag));
+    ASSERT_NE(paged, nullptr);
+    EXPECT_EQ(machine.GetBooks().pagedPoolAllocations, 1u);
+    auto cycle = [&] {
+        ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
+        ASSERT_EQ(machine.EnterD0(id), STATUS_SUCCESS);
+    };
+    script.onD0Entry = [&] { paged[0] = resident[0]; };
+    cycle(); // pageable: paging I/O is there for a page that is out
+
+    ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypeDumpFile, true), STATUS_SUCCESS);
+    script.onD0Entry = [&] { resident[1] = 1; };
+    cycle();
+    paged[1] = 2; // outside the callbacks
+
+    script.onD0Entry = [&] { resident[2] = paged[0]; };
+    EXPECT_EXIT(cycle(), testing::KilledBySignal(SIGSEGV), "");
+    script.onD0Entry = [&] { ExFreePoolWithTag(ExAllocatePool2(POOL_FLAG_PAGED, 8, kTag), kTag); };
+    EXPECT_DEATH(cycle(), "paged pool in a power callback");
+    script.onD0Entry = [&] {
+        WDFMEMORY memory;
+        PVOID buffer;
+        (void)WdfMemoryCreate(WDF_NO_OBJECT_ATTRIBUTES, PagedPool, kTag, 8, &memory, &buffer);
+    };
+    EXPECT_DEATH(cycle(), "paged pool in a power callback");
+
+    script.onD0Entry = nullptr;
+    ExFreePoolWithTag(const_cast<UCHAR*>(paged), kTag);
+    ExFreePoolWithTag(const_cast<UCHAR*>(resident), kTag);
 }
 
 } // namespace

@@ -273,6 +273,16 @@ typedef enum _POWER_ACTION {
     *PPOWER_ACTION;
 
 // Pool.
+typedef enum _DEVICE_USAGE_NOTIFICATION_TYPE {
+    DeviceUsageTypeUndefined,
+    DeviceUsageTypePaging,
+    DeviceUsageTypeHibernation,
+    DeviceUsageTypeDumpFile,
+    DeviceUsageTypeBoot,
+    DeviceUsageTypePostDisplay,
+    DeviceUsageTypeGuestAssigned
+} DEVICE_USAGE_NOTIFICATION_TYPE;
+
 typedef enum _POOL_TYPE { NonPagedPool = 0, PagedPool = 1, NonPagedPoolNx = 512 } POOL_TYPE;
 typedef ULONG64 POOL_FLAGS;
 #define POOL_FLAG_UNINITIALIZED 0x0000000000000002ULL

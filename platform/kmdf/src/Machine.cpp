@@ -36,7 +36,10 @@ Books CountBooks(const Machine::State& s) {
     b.mappings = s.mappings.size();
     b.poolAllocations = s.pool.size();
     for (auto& [ptr, entry] : s.pool) {
-        ++b.poolByTag[entry.first];
+        ++b.poolByTag[entry.tag];
+        if (entry.paged) {
+            ++b.pagedPoolAllocations;
+        }
     }
     for (auto& [entry, n] : s.notifications) {
         if (n->active) {
@@ -141,6 +144,9 @@ bool Books::AllZero() const {
 std::string Books::Describe() const {
     std::ostringstream out;
     out << "objects " << objects << ", mappings " << mappings << ", pool " << poolAllocations;
+    if (pagedPoolAllocations != 0) {
+        out << " (paged " << pagedPoolAllocations << ")";
+    }
     for (auto& [tag, count] : poolByTag) {
         char name[5] = {char(tag & 0xFF), char((tag >> 8) & 0xFF), char((tag >> 16) & 0xFF),
                         char((tag >> 24) & 0xFF), 0};

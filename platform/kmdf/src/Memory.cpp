@@ -22,6 +22,11 @@ NTSTATUS WdfMemoryCreate(PWDF_OBJECT_ATTRIBUTES Attributes, POOL_TYPE PoolType, 
     if (PoolType != NonPagedPool && PoolType != PagedPool && PoolType != NonPagedPoolNx) {
         return STATUS_INVALID_PARAMETER;
     }
+    const bool paged = PoolType == PagedPool;
+    if (paged && PagedPoolFenced()) {
+        BugCheck("WdfMemoryCreate: paged pool in a power callback of a stack that is not power "
+                 "pageable");
+    }
     NTSTATUS status = InjectedFailure("WdfMemoryCreate");
     if (!NT_SUCCESS(status)) {
         return status;
@@ -30,11 +35,11 @@ NTSTATUS WdfMemoryCreate(PWDF_OBJECT_ATTRIBUTES Attributes, POOL_TYPE PoolType, 
     auto* m = new MemoryImpl;
     m->size = BufferSize;
     m->tag = PoolTag != 0 ? PoolTag : (s.driver != nullptr ? s.driver->config.DriverPoolTag : 0);
-    m->buffer = std::malloc(BufferSize);
+    m->buffer = AllocatePoolBlock(BufferSize, paged);
     std::memset(m->buffer, 0xA5, BufferSize);
     {
         std::lock_guard guard(s.lock);
-        s.pool[m->buffer] = {m->tag, BufferSize};
+        s.pool[m->buffer] = {m->tag, BufferSize, paged, m->buffer};
     }
     Attach(m, Attributes, s.driver, "WdfMemoryCreate");
     *Memory = reinterpret_cast<WDFMEMORY>(static_cast<kmdf::Object*>(m));

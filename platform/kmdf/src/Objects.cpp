@@ -75,8 +75,12 @@ static void ReleaseResources(Object* object) {
     if (object->kind == ObjectKind::Memory) {
         auto* m = static_cast<MemoryImpl*>(object);
         std::lock_guard guard(s.lock);
-        s.pool.erase(m->buffer);
-        std::free(m->buffer);
+        auto it = s.pool.find(m->buffer);
+        if (it != s.pool.end()) {
+            PoolBlock block = it->second;
+            s.pool.erase(it);
+            FreePoolBlock(m->buffer, block);
+        }
         m->buffer = nullptr;
     } else if (object->kind == ObjectKind::IoTarget) {
         auto* t = static_cast<IoTargetImpl*>(object);

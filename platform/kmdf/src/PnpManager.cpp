@@ -45,6 +45,11 @@ WDFDEVICE Handle(DeviceImpl* d) {
 template <typename Call>
 NTSTATUS DeviceCallback(Hardware& hw, DeviceNode& n, const char* name, int state, Call call) {
     CallbackScope scope(name, n.device->id);
+    // D0 entry and D0 exit of a stack that is not power pageable may run while paging I/O is
+    // unavailable.
+    const bool powerPath =
+        std::string(name) == "EvtDeviceD0Entry" || std::string(name) == "EvtDeviceD0Exit";
+    PowerPathScope paging(!powerPath || n.PowerPageable());
     CallbackTrace t{name, false, n.spec.instance, static_cast<int>(n.device->action), state, 0};
     hw.OnCallback(t);
     NTSTATUS status = scope.Returned(call());
@@ -81,25 +86,34 @@ void TearDown(Hardware& hw, DeviceNode& n) {
     n.device = nullptr;
 }
 
-// The targets that a Dx request from above can carry: D1 to D3, and PrepareForHibernation,
-// which only a hibernation gives the device on the hibernation path. D3Final is the
-// framework's own, for a stop, a removal or a shutdown.
-bool RequestableTarget(WDF_POWER_DEVICE_STATE target, POWER_ACTION shutdownType) {
+bool IsShutdown(POWER_ACTION shutdownType) {
+    return shutdownType == PowerActionShutdown || shutdownType == PowerActionShutdownReset ||
+           shutdownType == PowerActionShutdownOff;
+}
+
+// The targets that a Dx request from above can carry: D1 to D3. D3Final is the framework's
+// own, for a stop, a removal or a shutdown; so is PrepareForHibernation, which it gives the
+// device on the hibernation path when the system hibernates.
+bool RequestableTarget(WDF_POWER_DEVICE_STATE target) {
     switch (target) {
     case WdfPowerDeviceD1:
     case WdfPowerDeviceD2:
     case WdfPowerDeviceD3:
         return true;
-    case WdfPowerDevicePrepareForHibernation:
-        return shutdownType == PowerActionHibernate;
     default:
         return false;
     }
 }
 
-bool IsShutdown(POWER_ACTION shutdownType) {
-    return shutdownType == PowerActionShutdown || shutdownType == PowerActionShutdownReset ||
-           shutdownType == PowerActionShutdownOff;
+WDF_POWER_DEVICE_STATE FrameworkTarget(const DeviceNode& n, WDF_POWER_DEVICE_STATE requested,
+                                       POWER_ACTION shutdownType) {
+    if (IsShutdown(shutdownType)) {
+        return WdfPowerDeviceD3Final;
+    }
+    if (shutdownType == PowerActionHibernate && n.HibernationPath()) {
+        return WdfPowerDevicePrepareForHibernation;
+    }
+    return requested;
 }
 
 // D0 exit of a device in D0. The caller holds the device's callback lock and has set the
@@ -280,7 +294,7 @@ NTSTATUS Machine::ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTIO
     if (!DevicePresent(id)) {
         return STATUS_INVALID_DEVICE_STATE; // torn down: gone until it is added again
     }
-    if (!RequestableTarget(target, shutdownType)) {
+    if (!RequestableTarget(target)) {
         return STATUS_INVALID_PARAMETER;
     }
     DeviceNode& n = Node(*state_, id);
@@ -293,7 +307,7 @@ NTSTATUS Machine::ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTIO
     // The framework keeps the shutdown type of the Dx request that arrives, and passes a
     // shutdown to the driver as D3Final.
     n.device->action = shutdownType;
-    return PowerDown(hw, n, IsShutdown(shutdownType) ? WdfPowerDeviceD3Final : target);
+    return PowerDown(hw, n, FrameworkTarget(n, target, shutdownType));
 }
 
 NTSTATUS Machine::EnterD0(DeviceId id) {
@@ -359,6 +373,47 @@ void Machine::RemoveDevice(DeviceId id) {
         DeleteObject(n.device);
         n.device = nullptr;
     }
+}
+
+bool DeviceNode::PowerPageable() const {
+    if (!spec.lowerPowerPageable) {
+        return false;
+    }
+    for (auto& [type, count] : usage) {
+        if (count > 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool DeviceNode::HibernationPath() const {
+    auto it = usage.find(DeviceUsageTypeHibernation);
+    return it != usage.end() && it->second > 0;
+}
+
+// "Filters always support usage notifications": the framework passes the request down and
+// takes the pageability of the device below, without asking the driver.
+NTSTATUS Machine::NotifyUsage(DeviceId id, DEVICE_USAGE_NOTIFICATION_TYPE type, bool inPath) {
+    if (type != DeviceUsageTypePaging && type != DeviceUsageTypeHibernation &&
+        type != DeviceUsageTypeDumpFile) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (!DevicePresent(id)) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    DeviceNode& n = Node(*state_, id);
+    std::lock_guard serial(n.callbackLock);
+    int& count = n.usage[type];
+    if (!inPath && count == 0) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    count += inPath ? 1 : -1;
+    return STATUS_SUCCESS;
+}
+
+bool Machine::PowerPageable(DeviceId id) const {
+    return Node(*state_, id).PowerPageable();
 }
 
 } // namespace kmdf

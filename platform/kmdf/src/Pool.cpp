@@ -8,18 +8,22 @@ using namespace kmdf;
 
 namespace {
 
-PVOID Allocate(SIZE_T bytes, ULONG tag, bool zero, const char* routine) {
+PVOID Allocate(SIZE_T bytes, ULONG tag, bool zero, bool paged, const char* routine) {
     if (tag == 0) {
         BugCheck(std::string(routine) + ": pool must be tagged");
+    }
+    if (paged && PagedPoolFenced()) {
+        BugCheck(std::string(routine) + ": paged pool in a power callback of a stack that is "
+                                        "not power pageable");
     }
     if (!NT_SUCCESS(InjectedFailure(routine)) || bytes == 0) {
         return nullptr;
     }
-    void* p = std::malloc(bytes);
+    void* p = AllocatePoolBlock(bytes, paged);
     std::memset(p, zero ? 0 : 0xA5, bytes);
     auto& s = Current();
     std::lock_guard guard(s.lock);
-    s.pool[p] = {tag, bytes};
+    s.pool[p] = {tag, bytes, paged, p};
     return p;
 }
 
@@ -30,11 +34,12 @@ void Free(PVOID p, ULONG tag, bool checkTag) {
     if (it == s.pool.end()) {
         BugCheck("ExFreePool: not a pool allocation, or freed twice");
     }
-    if (checkTag && it->second.first != tag) {
+    if (checkTag && it->second.tag != tag) {
         BugCheck("ExFreePoolWithTag: tag does not match the allocation");
     }
+    PoolBlock block = it->second;
     s.pool.erase(it);
-    std::free(p);
+    FreePoolBlock(p, block);
 }
 
 } // namespace
@@ -43,12 +48,12 @@ PVOID ExAllocatePool2(POOL_FLAGS Flags, SIZE_T NumberOfBytes, ULONG Tag) {
     if ((Flags & (POOL_FLAG_PAGED | POOL_FLAG_NON_PAGED)) == 0) {
         BugCheck("ExAllocatePool2: no pool type in the flags");
     }
-    return Allocate(NumberOfBytes, Tag, (Flags & POOL_FLAG_UNINITIALIZED) == 0, "ExAllocatePool2");
+    return Allocate(NumberOfBytes, Tag, (Flags & POOL_FLAG_UNINITIALIZED) == 0,
+                    (Flags & POOL_FLAG_PAGED) != 0, "ExAllocatePool2");
 }
 
 PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag) {
-    UNREFERENCED_PARAMETER(PoolType);
-    return Allocate(NumberOfBytes, Tag, false, "ExAllocatePoolWithTag");
+    return Allocate(NumberOfBytes, Tag, false, PoolType == PagedPool, "ExAllocatePoolWithTag");
 }
 
 VOID ExFreePoolWithTag(PVOID P, ULONG Tag) {

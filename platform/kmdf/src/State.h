@@ -102,6 +102,12 @@ struct DeviceNode {
     bool hardwarePrepared = false;
     bool inD0 = false;
     WDF_POWER_DEVICE_STATE lastTarget = WdfPowerDeviceD3Final;
+    // Special files on a disk behind the device, by usage notification type, and whether the
+    // stack is power pageable: the filter mirrors the device below, whose storage stack
+    // clears DO_POWER_PAGABLE while it carries a special file.
+    std::map<int, int> usage;
+    bool PowerPageable() const;
+    bool HibernationPath() const;
 };
 
 struct Mapping {
@@ -112,6 +118,14 @@ struct Mapping {
     bool readOnly = false;
     void* reservation = nullptr; // host pages behind the mapping, when it has its own
     std::size_t reservationLength = 0;
+};
+
+// One pool allocation in the books, with the pool it came from.
+struct PoolBlock {
+    ULONG tag = 0;
+    std::size_t bytes = 0;
+    bool paged = false;
+    void* host = nullptr;
 };
 
 struct Provider {
@@ -154,7 +168,8 @@ struct Machine::State {
 
     // Kernel books.
     std::vector<Mapping> mappings;
-    std::map<void*, std::pair<ULONG, std::size_t>> pool;
+    std::map<void*, PoolBlock> pool;
+    int pagedPoolFence = 0; // power callbacks of stacks that are not power pageable running
     std::map<ULONGLONG, Provider> providers;
     ULONGLONG nextProvider = 1;
     std::map<std::string, Session> sessions; // by provider GUID text
@@ -187,6 +202,23 @@ struct Machine::State {
     std::mutex dispatcherLock;
     std::condition_variable dispatcherChanged;
     std::size_t threadsWaiting = 0;
+};
+
+// Host memory of a pool block; paged blocks on pages of their own.
+void* AllocatePoolBlock(std::size_t bytes, bool paged);
+void FreePoolBlock(void* p, const PoolBlock& block);
+// True while D0 entry or D0 exit of a stack that is not power pageable runs: a paged
+// allocation then bug-checks, and a touch of a paged block faults.
+bool PagedPoolFenced();
+class PowerPathScope {
+  public:
+    explicit PowerPathScope(bool pageable);
+    ~PowerPathScope();
+    PowerPathScope(const PowerPathScope&) = delete;
+    PowerPathScope& operator=(const PowerPathScope&) = delete;
+
+  private:
+    bool active_;
 };
 
 // The state of the machine that is running, or a bug check if there is none.

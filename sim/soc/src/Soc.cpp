@@ -176,6 +176,14 @@ void Soc::WriteLocked(const Location& at, std::uint32_t value) {
 void Soc::Append(TraceRecord r) {
     r.actor = VirtualClock::Actor();
     r.thread = ThreadTag();
+    if (hibernationPath_ >= 0 && r.actor == hibernationPath_ && r.op == Op::Callback &&
+        r.function == "EvtDeviceD0Exit" && !r.returned) {
+        watching_ = true;
+    }
+    if (watching_ && r.actor == hibernationPath_ &&
+        (r.op == Op::Write || (r.op == Op::Request && r.target == "gpio"))) {
+        pathTouched_ = true;
+    }
     if (sink_ != nullptr && !trace_.empty()) {
         sink_->Take(trace_.back());
         trace_.clear();
@@ -370,6 +378,31 @@ void Soc::RecordSystem(const std::string& event) {
     r.op = Op::System;
     r.event = event;
     Append(r);
+}
+
+void Soc::WatchHibernationPath(int instance) {
+    std::lock_guard guard(lock_);
+    hibernationPath_ = instance;
+    watching_ = false;
+    pathTouched_ = false;
+}
+
+bool Soc::WriteHibernationImage(bool* written) {
+    std::lock_guard guard(lock_);
+    if (hibernationPath_ < 0) {
+        return false;
+    }
+    TraceRecord r;
+    r.tNs = clock_.LatestNs();
+    r.op = Op::System;
+    r.event = "hibernation-image";
+    r.device = InstanceName(hibernationPath_);
+    r.written = !pathTouched_;
+    *written = r.written;
+    hibernationPath_ = -1;
+    watching_ = false;
+    Append(r);
+    return true;
 }
 
 void Soc::RecordRequest(TraceRecord r) {

@@ -121,6 +121,9 @@ std::string FormatText(const TraceRecord& r) {
     }
     case Op::System:
         out << "==== system " << r.event;
+        if (!r.device.empty()) {
+            out << " " << r.device << (r.written ? " written" : " not written");
+        }
         break;
     case Op::Callback:
         out << "    callback " << r.function << (r.returned ? " return" : " enter") << " action "
@@ -190,6 +193,10 @@ std::string FormatJson(const TraceRecord& r) {
         out << ",\"status\":" << r.status;
     } else if (r.op == Op::System) {
         out << ",\"event\":" << JsonString(r.event);
+        if (!r.device.empty()) {
+            out << ",\"device\":" << JsonString(r.device)
+                << ",\"written\":" << (r.written ? "true" : "false");
+        }
     } else if (r.op == Op::Callback) {
         out << ",\"name\":" << JsonString(r.function) << ",\"phase\":\""
             << (r.returned ? "return" : "enter") << "\",\"action\":" << r.action

@@ -46,6 +46,7 @@ struct Books {
     std::size_t mappings = 0;
     std::size_t poolAllocations = 0;
     std::map<ULONG, std::size_t> poolByTag;
+    std::size_t pagedPoolAllocations = 0; // of poolAllocations, those from paged pool
     std::size_t notifications = 0;
     std::size_t references = 0;
     std::size_t providers = 0;
@@ -61,6 +62,7 @@ struct DeviceSpec {
     std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> raw;
     std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> translated;
     std::shared_ptr<Endpoint> lowerDevice; // the filter's default I/O target
+    bool lowerPowerPageable = true;        // DO_POWER_PAGABLE of the device below
 };
 
 using DeviceId = std::size_t;
@@ -107,16 +109,25 @@ class Machine {
     NTSTATUS StartDevice(DeviceId id); // prepare hardware, then D0 entry from D3Final
     // The device power requests that the power policy owner above the filter sends (see
     // kmdf/PowerPolicyOwner.h): a Dx request with the shutdown type the owner gave it (a
-    // shutdown reaches D0 exit as D3Final), and a D0 request. A Dx request targets D1 to D3,
-    // or PrepareForHibernation with the hibernate action; any other target is refused with
+    // shutdown reaches D0 exit as D3Final), and a D0 request. A Dx request targets D1 to D3;
+    // any other target (PrepareForHibernation too: the framework chooses it) is refused with
     // STATUS_INVALID_PARAMETER. After D3Final only a new start brings the device back. A
     // failed D0 exit, or a failed D0 entry, tears the stack down: release hardware runs (no D0
     // exit after a failed D0 entry) and the device is gone until it is added again.
+    // A Dx request with the hibernate action reaches a device on the hibernation path (see
+    // NotifyUsage) as PrepareForHibernation, whatever target the request carried.
     NTSTATUS ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTION shutdownType);
     NTSTATUS EnterD0(DeviceId id);
     // D0 exit to D3Final, then release hardware; a failed D0 exit is the result, after the
     // teardown it causes.
     NTSTATUS StopDevice(DeviceId id);
+    // A usage notification for a special file (paging, hibernation, dump) on a disk behind the
+    // device, as the framework delivers it to a filter: always accepted, and the filter's
+    // pageability mirrors the device below, which is not power pageable while it carries a
+    // special file. D0 entry and D0 exit of a stack that is not power pageable bug-check on
+    // a paged allocation and fault on any touch of paged pool.
+    NTSTATUS NotifyUsage(DeviceId id, DEVICE_USAGE_NOTIFICATION_TYPE type, bool inPath);
+    bool PowerPageable(DeviceId id) const;
     void RemoveDevice(DeviceId id); // nothing for a device that was torn down
 
     // The next `count` calls of the named routine fail with `status`.

@@ -91,6 +91,15 @@ class Soc : public kmdf::Hardware {
     // reset value and every port to its defaults. The world's configuration survives
     // (PowerLoss.cpp says which is which).
     void PowerLoss();
+    // The hibernation file lies behind `instance`'s controller and the system goes to S4: once
+    // that instance's D0 exit has begun, a register write or a GPIO request made for it powers
+    // down, suspends or resets something on the path the image takes.
+    void WatchHibernationPath(int instance);
+    // After the D0 exits: the image goes through the watched controller, written only when
+    // nothing on its path changed since the watch began. Records
+    // {"op":"system","event":"hibernation-image","device":NAME,"written":...} and ends the
+    // watch; false, without a record, when nothing was watched.
+    bool WriteHibernationImage(bool* written);
 
     // The actors' clocks; records carry the time of the actor that made them.
     VirtualClock& Clock() { return clock_; }
@@ -151,6 +160,9 @@ class Soc : public kmdf::Hardware {
     std::vector<TraceRecord> trace_;
     std::size_t traceLimit_ = 0;
     TraceSink* sink_ = nullptr;
+    int hibernationPath_ = -1; // instance watched, -1 for none
+    bool watching_ = false; // the watched instance's D0 exit has begun
+    bool pathTouched_ = false;
 };
 
 } // namespace soc

@@ -44,8 +44,11 @@ struct TraceRecord {
     std::int64_t line = -1;
     std::int64_t mode = -1;
     std::int32_t status = 0;
-    // System power events ("idle", "hibernate", "power-off", ...).
+    // System power events ("idle", "hibernate", "power-off", ...); "hibernation-image" names
+    // the device the image went to and whether it was written.
     std::string event;
+    std::string device;
+    bool written = false;
     // A device callback on entry or return (name in `function`), with the system power action
     // the framework reported meanwhile and the previous (D0 entry) or target (D0 exit) state,
     // -1 for the others; `status` on return.

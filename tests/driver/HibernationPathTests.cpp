@@ -1,0 +1,123 @@
+// A disk behind a controller carries the hibernation or the paging file: what the power-life
+// scenarios that reach S4 do to that controller, as the whole trace shows it.
+#include "SimRun.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Per instance, in trace order: the target state of each D0 exit, "image written" or "image
+// lost" where the image record falls, and "write" for each register write or GPIO request the
+// hibernation instance makes between its hibernation D0 exit and the image.
+std::vector<std::string> S4Story(const std::vector<soc::TraceRecord>& records, int hibernation) {
+    std::vector<std::string> story;
+    bool between = false;
+    for (auto& r : records) {
+        if (r.op == soc::Op::Callback && r.function == "EvtDeviceD0Exit" && !r.returned) {
+            story.push_back(std::string(soc::InstanceName(r.actor)) + " D0 exit to " +
+                            std::to_string(r.state));
+            between = between || (r.actor == hibernation && r.action == 3);
+        } else if (r.op == soc::Op::System && r.event == "hibernation-image") {
+            story.push_back(r.device + (r.written ? " image written" : " image lost"));
+            between = false;
+        } else if (between && r.actor == hibernation &&
+                   (r.op == soc::Op::Write || (r.op == soc::Op::Request && r.target == "gpio"))) {
+            if (story.back() != "write") {
+                story.push_back("write");
+            }
+        }
+    }
+    return story;
+}
+
+// Each instance in turn carries the hibernation file while all three run: only it gets
+// PrepareForHibernation, it is left alone until the image is written, and the resume brings
+// every controller back up as a host.
+TEST(HibernationPath, OnlyTheInstanceWithTheFileIsLeftPoweredAndItsImageIsWritten) {
+    for (const char* scenario : {"hibernate", "fast-startup", "idle-hibernate-armed"}) {
+        for (int instance : {soc::kPrimary, soc::kSecondary, soc::kMultiport}) {
+            std::vector<std::string> story;
+            auto run = RunSim(
+                {"--scenario", scenario, "--instance", "all", "--hibernation-device",
+                 soc::InstanceName(instance)},
+                [&](soc::Soc& soc, kmdf::Machine&) { story = S4Story(soc.Records(), instance); });
+            ASSERT_TRUE(run.ok) << scenario << " " << instance << ": " << run.errors;
+            std::vector<std::string> exits;
+            for (auto& line : story) {
+                if (line.find("image") != std::string::npos) {
+                    break;
+                }
+                exits.push_back(line);
+            }
+            // Instances run on threads of their own: compare the hibernation exits as a set.
+            std::vector<std::string> expected;
+            for (int other : {soc::kPrimary, soc::kSecondary, soc::kMultiport}) {
+                if (std::string(scenario) == "idle-hibernate-armed") {
+                    expected.push_back(std::string(soc::InstanceName(other)) + " D0 exit to 4");
+                }
+                expected.push_back(std::string(soc::InstanceName(other)) + " D0 exit to " +
+                                   (other == instance ? "6" : "4"));
+            }
+            std::sort(exits.begin(), exits.end());
+            std::sort(expected.begin(), expected.end());
+            EXPECT_EQ(exits, expected) << scenario << " " << instance;
+            EXPECT_NE(std::find(story.begin(), story.end(),
+                                std::string(soc::InstanceName(instance)) + " image written"),
+                      story.end())
+                << scenario << " " << instance;
+            EXPECT_EQ(std::find(story.begin(), story.end(), "write"), story.end())
+                << scenario << " " << instance;
+        }
+    }
+}
+
+// The SoC model itself: a write made for the watched instance once its D0 exit has begun loses
+// the image, and the run then fails; writes before that D0 exit, or by another instance, do
+// not.
+TEST(HibernationPath, AWriteOnThePathAfterTheD0ExitBeganLosesTheImage) {
+    auto image = [](bool touchAfterExit, int writer) {
+        soc::Soc soc;
+        soc.WatchHibernationPath(soc::kMultiport);
+        soc.SetActor(soc::kMultiport);
+        soc.Write32(soc::PhysicalOf(soc::BlockKind::Controller, soc::kMultiport, 0xC110), 1);
+        soc.OnCallback({"EvtDeviceD0Exit", false, soc::kMultiport, 3, 6, 0});
+        soc.SetActor(writer);
+        if (touchAfterExit) {
+            soc.Write32(soc::PhysicalOf(soc::BlockKind::Controller, writer, 0xC110), 2);
+        }
+        soc.SetActor(-1);
+        bool written = false;
+        EXPECT_TRUE(soc.WriteHibernationImage(&written));
+        EXPECT_FALSE(soc.WriteHibernationImage(&written)) << "the watch ends with the image";
+        return written;
+    };
+    EXPECT_TRUE(image(false, soc::kMultiport));
+    EXPECT_FALSE(image(true, soc::kMultiport));
+    EXPECT_TRUE(image(true, soc::kPrimary));
+}
+
+// A paging file behind each instance in turn makes its stack not power pageable: every S4
+// scenario runs with the stand-in faulting on paged pool in D0 entry and D0 exit.
+TEST(HibernationPath, PagingFileBehindEachInstanceRunsEveryS4ScenarioWithoutPagedPool) {
+    for (const char* scenario :
+         {"hibernate", "fast-startup", "idle-hibernate", "idle-hibernate-armed"}) {
+        for (const char* instance : {"primary", "secondary", "multiport"}) {
+            bool noPagedPool = true;
+            auto run = RunSim({"--scenario", scenario, "--instance", "all", "--paging-device",
+                               instance, "--hibernation-device", instance},
+                              [&](soc::Soc&, kmdf::Machine& machine) {
+                                  noPagedPool = machine.GetBooks().pagedPoolAllocations == 0;
+                              });
+            EXPECT_TRUE(run.ok) << scenario << " " << instance << ": " << run.errors;
+            EXPECT_TRUE(noPagedPool);
+        }
+    }
+    EXPECT_FALSE(RunSim({"--scenario", "sleep-wake", "--paging-device", "primary"}).parsed);
+    EXPECT_FALSE(RunSim({"--scenario", "hibernate", "--hibernation-device", "nowhere"}).parsed);
+}
+
+} // namespace
