@@ -11,6 +11,9 @@
       a version resource, a CodeView debug entry naming Pelvane.pdb, imports from the three
       DLLs only, each name from the list of its DLL.
   checksum SYS
+  hwids    INF [--release 1]
+      The controllers' hardware IDs ([Strings] keys ending in .HwId) exist; a release refuses
+      any that is still a placeholder.
 Exit status 0 when everything holds; each fault is printed on its own line.
 """
 import os
@@ -239,6 +242,24 @@ def check_checksum(pe):
         fault(f"checksum {pe.checksum:#x}, computed {pe.computed_checksum():#x}")
 
 
+def check_hwids(inf, release):
+    ids = []
+    in_strings = False
+    for line in open(inf, encoding="utf-8-sig"):
+        body = line.split(";")[0].strip()
+        if body.startswith("["):
+            in_strings = body.lower() == "[strings]"
+        elif in_strings and "=" in body:
+            key, value = (x.strip() for x in body.split("=", 1))
+            if key.lower().endswith(".hwid"):
+                ids.append((key, value.strip('"')))
+    if not ids:
+        fault("the INF names no controller hardware ID")
+    for key, value in ids:
+        if release and "PLACEHOLDER" in value.upper():
+            fault(f"{key} is still a placeholder ({value}); a release needs the real ACPI ID")
+
+
 def main(argv):
     args = {}
     pos = []
@@ -253,6 +274,8 @@ def main(argv):
         check_imports(args["needed"], args["defs"], args["exports"])
     elif cmd == "image":
         check_image(pos[0], args["map"], args["sources"], args["defs"])
+    elif cmd == "hwids":
+        check_hwids(pos[0], args.get("release") == "1")
     elif cmd == "checksum":
         check_checksum(Pe(pos[0]))
     else:

@@ -5,7 +5,7 @@
 # fails on the first that does not hold.
 #
 # Needs ../shared/realheaders (REALHEADERS names another folder) for the KMDF and DDK headers.
-# Installs clang-16, llvm-16, lld-16 and osslsigncode from Debian when they are missing.
+# Installs clang-16, llvm-16, lld-16 and osslsigncode (Wine and mingw-w64 come from scripts/deps.sh) from Debian when they are missing.
 # Env: RELEASE=1  a release build, which refuses placeholder hardware IDs in the INF.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -101,5 +101,12 @@ osslsigncode sign -certs "$work/test.pem" -key "$work/test.key" -h sha256 -n Pel
 osslsigncode verify -CAfile "$work/test.pem" -in "$out/Pelvane-testsigned.sys" >"$work/verify.txt" 2>&1 ||
     { cat "$work/verify.txt"; echo "driver package: the test signature does not verify"; exit 1; }
 python3 scripts/check-driver-image.py checksum "$out/Pelvane-testsigned.sys"
+
+# The INF, read by Wine's setupapi through a small Windows program, and its hardware IDs.
+x86_64-w64-mingw32-g++ -std=c++20 -municode -static -O1 -Wall -Wextra -Werror \
+    -o "$work/InfCheck.exe" package/infcheck/InfCheck.cpp -lsetupapi
+cp package/Pelvane.inf "$out/Pelvane.inf"
+bash scripts/check-inf.sh "$work/InfCheck.exe" "$out/Pelvane.inf"
+python3 scripts/check-driver-image.py hwids "$out/Pelvane.inf" --release "${RELEASE:-0}"
 
 echo "driver package: build/driver-package/ ($(ls "$out" | tr '\n' ' ')) in $((SECONDS - start)) s"
