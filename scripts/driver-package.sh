@@ -109,4 +109,6 @@ cp package/Pelvane.inf "$out/Pelvane.inf"
 bash scripts/check-inf.sh "$work/InfCheck.exe" "$out/Pelvane.inf"
 python3 scripts/check-driver-image.py hwids "$out/Pelvane.inf" --release "${RELEASE:-0}"
 
+python3 scripts/check-wdk-project.py package/Pelvane.vcxproj .
+
 echo "driver package: build/driver-package/ ($(ls "$out" | tr '\n' ' ')) in $((SECONDS - start)) s"
