@@ -10,6 +10,9 @@
       holding the entry code, PAGE holding exactly the alloc_text(PAGE) functions, /GS linked,
       a version resource, a CodeView debug entry naming Pelvane.pdb, imports from the three
       DLLs only, each name from the list of its DLL.
+  minversion INF --defs DIR
+      Every models decoration of the INF's [Manufacturer] targets a Windows build no older than
+      the newest routine that the import lists mark newer.
   checksum SYS
   hwids    INF [--release 1]
       The controllers' hardware IDs ([Strings] keys ending in .HwId) exist; a release refuses
@@ -260,6 +263,33 @@ def check_hwids(inf, release):
             fault(f"{key} is still a placeholder ({value}); a release needs the real ACPI ID")
 
 
+def version_key(text):
+    return tuple(int(x) for x in re.findall(r"\d+", text))
+
+
+def check_minversion(inf, defs_dir):
+    newest = max((v for names in read_defs(defs_dir).values() for v in names.values() if v),
+                 key=version_key, default=None)
+    targets = []
+    in_manufacturer = False
+    for line in open(inf, encoding="utf-8-sig"):
+        body = line.split(";")[0].strip()
+        if body.startswith("["):
+            in_manufacturer = body.lower() == "[manufacturer]"
+        elif in_manufacturer and "=" in body:
+            targets += [f.strip() for f in body.split("=", 1)[1].split(",")[1:]]
+    if not targets:
+        fault("[Manufacturer] names no target decoration")
+    for t in targets:
+        m = re.fullmatch(r"NTARM64\.(\d+)\.(\d+)(?:\.\.\.(\d+))?", t, re.I)
+        if not m:
+            fault(f"decoration {t} is not NTARM64 with a version")
+            continue
+        have = (int(m.group(1)), int(m.group(2)), int(m.group(3) or 0))
+        if newest and have < version_key(newest):
+            fault(f"decoration {t} allows Windows older than {newest}, which an import needs")
+
+
 def main(argv):
     args = {}
     pos = []
@@ -276,6 +306,8 @@ def main(argv):
         check_image(pos[0], args["map"], args["sources"], args["defs"])
     elif cmd == "hwids":
         check_hwids(pos[0], args.get("release") == "1")
+    elif cmd == "minversion":
+        check_minversion(pos[0], args["defs"])
     elif cmd == "checksum":
         check_checksum(Pe(pos[0]))
     else:

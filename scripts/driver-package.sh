@@ -107,6 +107,7 @@ x86_64-w64-mingw32-g++ -std=c++20 -municode -static -O1 -Wall -Wextra -Werror \
     -o "$work/InfCheck.exe" package/infcheck/InfCheck.cpp -lsetupapi
 cp package/Pelvane.inf "$out/Pelvane.inf"
 bash scripts/check-inf.sh "$work/InfCheck.exe" "$out/Pelvane.inf"
+python3 scripts/check-driver-image.py minversion "$out/Pelvane.inf" --defs package/imports
 python3 scripts/check-driver-image.py hwids "$out/Pelvane.inf" --release "${RELEASE:-0}"
 
 python3 scripts/check-wdk-project.py package/Pelvane.vcxproj .

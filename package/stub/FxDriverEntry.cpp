@@ -73,8 +73,8 @@ _Use_decl_annotations_ VOID FxStubDriverUnload(PDRIVER_OBJECT DriverObject) {
     WdfVersionUnbind(&RegistryPathCopy, &BindInfo, WdfDriverGlobals);
 }
 
-_Use_decl_annotations_ NTSTATUS FxDriverEntry(PDRIVER_OBJECT DriverObject,
-                                              PUNICODE_STRING RegistryPath) {
+PELVANE_NO_GS _Use_decl_annotations_ NTSTATUS FxDriverEntry(PDRIVER_OBJECT DriverObject,
+                                                            PUNICODE_STRING RegistryPath) {
     InitializeSecurityCookie();
     CopyRegistryPath(RegistryPath);
 

@@ -18,12 +18,14 @@ EXTERN_C_END
 // The loader sets the cookie of an image with a load configuration; this image has none, so the
 // entry stub picks one before any protected frame runs. Only its top 16 bits stay clear, as the
 // compiler's default leaves them.
-VOID InitializeSecurityCookie(VOID) {
+PELVANE_NO_GS VOID InitializeSecurityCookie(VOID) {
     if (__security_cookie != DEFAULT_SECURITY_COOKIE && __security_cookie != 0) {
         return;
     }
     LARGE_INTEGER counter = KeQueryPerformanceCounter(NULL);
-    ULONG_PTR cookie = (ULONG_PTR)counter.QuadPart ^ (ULONG_PTR)&cookie ^ (ULONG_PTR)&counter;
+    // The counter, mixed with where the loader placed the image; no local has its address taken,
+    // so this frame holds no cookie of its own.
+    ULONG_PTR cookie = (ULONG_PTR)counter.QuadPart ^ ((ULONG_PTR)&__security_cookie << 16);
     cookie &= 0x0000FFFFFFFFFFFFULL;
     if (cookie == 0 || cookie == DEFAULT_SECURITY_COOKIE) {
         cookie = DEFAULT_SECURITY_COOKIE ^ 0x00004711;

@@ -41,6 +41,15 @@ plant "filter installed as the function driver" 'makes Pelvane the function driv
     's/AddService = Pelvane, 0,/AddService = Pelvane, 0x2,/'
 plant "no PnpLockdown" '\[Version\] has no PnpLockdown' '/^PnpLockdown/d'
 
+# The INF must not offer the image to a Windows older than its newest import.
+if out=$(python3 scripts/check-driver-image.py minversion "$inf" --defs package/imports); then
+    sed 's/NTARM64.10.0...19041/NTARM64.10.0...17763/g' "$inf" >"$t/old.inf"
+    if out=$(python3 scripts/check-driver-image.py minversion "$t/old.inf" --defs package/imports) ||
+        ! grep -q 'allows Windows older than 10.0.19041' <<<"$out"; then
+        echo "FAIL minimum Windows version: an INF for 1809 passes"; failed=1
+    else echo "ok   minimum Windows version"; fi
+else echo "FAIL minimum Windows version: the untouched INF fails:"; sed 's/^/    /' <<<"$out"; failed=1; fi
+
 # Placeholder hardware IDs pass a development build and fail a release; real ones pass both.
 check=scripts/check-driver-image.py
 release=$(python3 $check hwids "$inf" --release 1) && release=accepted
