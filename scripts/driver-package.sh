@@ -46,8 +46,9 @@ H=$REALHEADERS_TMP
 # /GS cookies, CodeView for the PDB.
 cflags=(--target=aarch64-pc-windows-msvc -fgnuc-version=4.2.1 -Xclang -fms-kernel
     -fstack-protector-strong -gcodeview -O2 -fms-extensions -std=c++17 -fno-exceptions -fno-rtti
-    -Wall -Wextra -Werror -Wno-duplicate-decl-specifier -Wno-writable-strings
-    -Wno-unknown-pragmas -Wno-ignored-pragma-intrinsic -Wno-pragma-pack
+    -Wall -Wextra -Werror
+    # Raised in the driver's own lines by KMDF's WDF_DECLARE_CONTEXT_TYPE macros, which MSVC accepts.
+    -Wno-duplicate-decl-specifier -Wno-writable-strings
     -DALLOC_PRAGMA=1 -DWINNT=1 -DKMDF_VERSION_MAJOR=1 -DKMDF_VERSION_MINOR=15
     "-DWDF_TYPE_DEFAULT_SECTION_NAME=\".rdata\""
     -D__INTRINSIC_DEFINED_InterlockedBitTestAndSet -D__INTRINSIC_DEFINED_InterlockedBitTestAndReset
