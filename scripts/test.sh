@@ -14,6 +14,9 @@ bash scripts/check-driver-headers.sh
 stage "driver against the real KMDF and DDK headers, for ARM64 Windows"
 bash scripts/check-driver-wdk.sh
 
+stage "driver package: ARM64 image, imports, INF and WDK project, with planted faults"
+bash scripts/driver-package-tests.sh
+
 stage "host build and tests"
 cmake --preset dev >/dev/null
 cmake --build --preset dev
