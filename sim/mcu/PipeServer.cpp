@@ -11,11 +11,17 @@ namespace {
 
 constexpr unsigned ListeningInstances = 4;
 
-std::string PipePath(unsigned index) {
-    char path[96];
-    std::snprintf(path, sizeof path,
+std::string PipePath(unsigned index, unsigned length) {
+    char base[96];
+    std::snprintf(base, sizeof base,
                   "\\\\.\\pipe\\ROOT#MCUINTERFACE#%04u#{dd0ebedb-f1d6-4cfa-acca-71e66d3178ca}",
                   index);
+    std::string path = base;
+    if (length > path.size() + 1) {
+        // A pipe name takes no further backslash: '#' stands for the reference string's.
+        path += '#';
+        path.append(length - path.size(), 'R');
+    }
     return path;
 }
 
@@ -61,8 +67,14 @@ PipeServer::PipeServer(McuSettings settings) : model(std::move(settings)) {}
 
 bool PipeServer::Start(std::string& error) {
     started = GetTickCount();
-    for (unsigned i = 0; i < model.Settings().interfaces; ++i)
-        paths.push_back(PipePath(i));
+    const McuSettings& settings = model.Settings();
+    if (settings.denyOpen != 0) {
+        // A pipe open cannot be failed with a code of the driver's choosing.
+        error = "--deny-open is not served by the named-pipe build";
+        return false;
+    }
+    for (unsigned i = 0; i < settings.interfaces; ++i)
+        paths.push_back(PipePath(i, i == 0 ? settings.pathLength : 0));
     if (!WriteList(paths)) {
         error = "cannot list the interfaces";
         return false;

@@ -48,3 +48,6 @@ with_sim "--enable-code kbd=5 --secure-boot-flag bt=1" ebtmcu ekbd rbtmcu
 with_sim "--fault key=silent" rkbd
 with_sim "--fault flag=drop" rbtmcu
 with_sim "--interfaces 2" rkbd
+# The longest path the tool's buffer holds, and one unit more.
+with_sim "--path-length 255" ebtmcu
+with_sim "--path-length 256" ebtmcu
