@@ -47,6 +47,10 @@ with_sim "" rbtmcu ebtmcu rkbd ekbd
 with_sim "--enable-code kbd=5 --secure-boot-flag bt=1" ebtmcu ekbd rbtmcu
 with_sim "--fault key=silent" rkbd
 with_sim "--fault flag=drop" rbtmcu
+with_sim "--fault key=noise:3 --fault enable=delay:300" rkbd ebtmcu
+with_sim "--fault key=zero-length" rbtmcu
+with_sim "--fault flag=overlong:80" rkbd
+with_sim "--fault enable=short:8" ekbd
 with_sim "--interfaces 2" rkbd
 # The longest path the tool's buffer holds, and one unit more.
 with_sim "--path-length 255" ebtmcu
