@@ -1,0 +1,194 @@
+#include "PipeServer.h"
+
+#include <cstdio>
+#include <thread>
+
+namespace mcusim {
+
+const wchar_t InterfaceListFile[] = L"C:\\mcusim\\interfaces";
+
+namespace {
+
+constexpr unsigned ListeningInstances = 4;
+
+std::string PipePath(unsigned index, unsigned length) {
+    char base[96];
+    std::snprintf(base, sizeof base,
+                  "\\\\.\\pipe\\ROOT#MCUINTERFACE#%04u#{dd0ebedb-f1d6-4cfa-acca-71e66d3178ca}",
+                  index);
+    std::string path = base;
+    if (length > path.size() + 1) {
+        // A pipe name takes no further backslash: '#' stands for the reference string's.
+        path += '#';
+        path.append(length - path.size(), 'R');
+    }
+    return path;
+}
+
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string Hex(const uint8_t* bytes, size_t length) {
+    std::string text;
+    char digits[4];
+    for (size_t i = 0; i < length; ++i) {
+        std::snprintf(digits, sizeof digits, "%02x", bytes[i]);
+        text += digits;
+    }
+    return text;
+}
+
+// Waits for an overlapped call that may have completed at once; false when it failed.
+bool Finish(HANDLE file, OVERLAPPED& overlapped, BOOL started, DWORD& bytes) {
+    if (!started && GetLastError() != ERROR_IO_PENDING)
+        return false;
+    return GetOverlappedResult(file, &overlapped, &bytes, TRUE) != FALSE;
+}
+
+bool WriteList(const std::vector<std::string>& paths) {
+    CreateDirectoryW(L"C:\\mcusim", nullptr);
+    HANDLE list = CreateFileW(InterfaceListFile, GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (list == INVALID_HANDLE_VALUE)
+        return false;
+    std::string text;
+    for (const std::string& path : paths)
+        text += path + "\n";
+    DWORD written = 0;
+    BOOL ok = WriteFile(list, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(list);
+    return ok && written == text.size();
+}
+
+} // namespace
+
+PipeServer::PipeServer(McuSettings settings) : model(std::move(settings)) {}
+
+bool PipeServer::Start(std::string& error) {
+    started = GetTickCount();
+    const McuSettings& settings = model.Settings();
+    if (settings.denyOpen != 0) {
+        // A pipe open cannot be failed with a code of the driver's choosing.
+        error = "--deny-open is not served by the named-pipe build";
+        return false;
+    }
+    for (unsigned i = 0; i < settings.interfaces; ++i)
+        paths.push_back(PipePath(i, i == 0 ? settings.pathLength : 0));
+    if (!WriteList(paths)) {
+        error = "cannot list the interfaces";
+        return false;
+    }
+    // An open that finds no listening instance fails with ERROR_PIPE_BUSY, where a device open
+    // never does: several instances listen at once, more than the tool ever has open.
+    for (unsigned i = 0; i < paths.size(); ++i) {
+        for (unsigned spare = 0; spare < ListeningInstances; ++spare)
+            std::thread(&PipeServer::Accept, this, i).detach();
+    }
+    return true;
+}
+
+void PipeServer::Accept(unsigned index) {
+    const std::wstring name = Wide(paths[index]);
+    for (;;) {
+        HANDLE file = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                       PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                       PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            Trace("cannot create a pipe instance: " + std::to_string(GetLastError()));
+            return;
+        }
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        DWORD unused = 0;
+        BOOL connected = ConnectNamedPipe(file, &overlapped);
+        if (!connected && GetLastError() == ERROR_PIPE_CONNECTED)
+            connected = TRUE;
+        else
+            connected = Finish(file, overlapped, connected, unused);
+        CloseHandle(overlapped.hEvent);
+        if (!connected) {
+            CloseHandle(file);
+            continue;
+        }
+        {
+            std::lock_guard guard(lock);
+            ++opens;
+            files.push_back(file);
+        }
+        Trace("open interface " + std::to_string(index));
+        std::thread(&PipeServer::Serve, this, file).detach();
+    }
+}
+
+void PipeServer::Serve(HANDLE file) {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (;;) {
+        uint8_t request[256];
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = event;
+        DWORD got = 0;
+        BOOL read = ReadFile(file, request, sizeof request, nullptr, &overlapped);
+        // A longer message is cut to the buffer, as the device file's receive cuts it.
+        if (!Finish(file, overlapped, read, got) && GetLastError() != ERROR_MORE_DATA)
+            break;
+        React(request, got);
+    }
+    CloseHandle(event);
+    {
+        std::lock_guard guard(lock);
+        for (auto it = files.begin(); it != files.end(); ++it) {
+            if (*it == file) {
+                files.erase(it);
+                break;
+            }
+        }
+    }
+    DisconnectNamedPipe(file);
+    CloseHandle(file);
+}
+
+void PipeServer::React(const uint8_t* request, size_t length) {
+    std::lock_guard order(queue);
+    Trace("request " + Hex(request, length));
+    Reaction reaction = model.React(request, length);
+    if (reaction.drop) {
+        // Every open file ends; each one's reader closes it when its read fails.
+        Trace("dropping every open file");
+        std::lock_guard guard(lock);
+        for (HANDLE open : files)
+            DisconnectNamedPipe(open);
+        return;
+    }
+    if (reaction.delayMs)
+        Sleep(reaction.delayMs);
+    for (const auto& answer : reaction.frames) {
+        Trace("answer" + (reaction.mcu.empty() ? "" : " from " + reaction.mcu) + " " +
+              Hex(answer.data(), answer.size()));
+        Broadcast(answer);
+    }
+}
+
+void PipeServer::Broadcast(const std::vector<uint8_t>& frame) {
+    // The tool reads on one file and writes on another: the answer goes to every open file.
+    std::lock_guard guard(lock);
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (HANDLE file : files) {
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = event;
+        DWORD written = 0;
+        BOOL ok =
+            WriteFile(file, frame.data(), static_cast<DWORD>(frame.size()), nullptr, &overlapped);
+        Finish(file, overlapped, ok, written);
+        ResetEvent(event);
+    }
+    CloseHandle(event);
+}
+
+void PipeServer::Trace(const std::string& line) const {
+    if (!model.Settings().trace)
+        return;
+    std::fprintf(stderr, "mcu-sim: %lu ms: %s\n", GetTickCount() - started, line.c_str());
+}
+
+} // namespace mcusim
