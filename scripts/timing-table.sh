@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Prints the Markdown table of the README's "Transition times on Windows": the start, the
+# Prints the Markdown table of docs/timing.md: the start, the
 # resume from sleep and the resume from hibernation of each instance, run alone in the cycle
 # scenario, with exact sleeps and with sleeps ending on a system clock tick of 15.625, 1 and
 # 0.5 ms, as pelvane-sim --estimates measures them.
