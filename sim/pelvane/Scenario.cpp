@@ -400,7 +400,10 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, Wor
         ok = Run(instances, PhasesOf(name, world), RoundsOf(name, world), world, machine, errors,
                  observer, name == "d0-exit-fails");
     }
-    world.Withdraw();
+    if (!world.Withdraw()) {
+        errors << "pelvane-sim: the driver vetoed the wake-line service's removal\n";
+        ok = false;
+    }
     kmdf::Books books = machine.GetBooks();
     if (!books.AllZero()) {
         errors << "pelvane-sim: books not balanced after the scenario: " << books.Describe()

@@ -107,11 +107,14 @@ void World::ApplyHistoryLimit() {
     }
 }
 
-void World::Withdraw() {
+bool World::Withdraw() {
     if (published_) {
-        service_->Withdraw(machine_);
+        if (!service_->Withdraw(machine_)) {
+            return false; // vetoed: the instance stays
+        }
         published_ = false;
     }
+    return true;
 }
 
 void World::System(const char* event) {

@@ -79,7 +79,7 @@ class World {
     // What arrives once the controllers have started: the late wake-line service.
     void AfterStart();
     // The service goes away again (call after the driver unloaded).
-    void Withdraw();
+    bool Withdraw(); // false when the removal was vetoed
 
     // An instance's device with its resource lists and its own firmware below it.
     kmdf::DeviceSpec Device(int instance) const;
