@@ -10,6 +10,8 @@
 
 #include "frame/WakeLineBinding.h"
 
+#include <wdmguid.h>
+
 #include "WakeLineArrival.tmh"
 
 EXTERN_C_START

@@ -146,7 +146,7 @@ static BOOLEAN BindWakeLineService(_In_ PFILTER_EXTENSION Extension,
 }
 
 VOID BindToPresentWakeLineService(_In_ PFILTER_EXTENSION Context) {
-    PZZWSTR links = NULL;
+    PWSTR links = NULL; // a list of strings ended by an empty one
     UNICODE_STRING link;
     NTSTATUS status;
 

@@ -110,11 +110,29 @@ void World::ApplyHistoryLimit() {
 bool World::Withdraw() {
     if (published_) {
         if (!service_->Withdraw(machine_)) {
-            return false; // vetoed: the instance stays
+            vetoed_ = true;
+            return false; // the instance stays
         }
         published_ = false;
     }
     return true;
+}
+
+void World::CancelledUpdate() {
+    if (published_) {
+        if (service_->QueryRemove(machine_)) {
+            service_->CancelRemove(machine_);
+        } else {
+            vetoed_ = true;
+        }
+    }
+}
+
+void World::SurpriseRemoveService() {
+    if (published_) {
+        service_->SurpriseRemove(machine_);
+        published_ = false;
+    }
 }
 
 void World::System(const char* event) {
