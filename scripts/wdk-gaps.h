@@ -7,4 +7,4 @@
 // documented prototype, then a comment naming the WDK header that declares it ("// wdm.h: Name").
 // Never a name that the WDK does not have: a driver that needs one would not build on Windows.
 //
-// The driver needs none today.
+#define InterlockedExchange _InterlockedExchange // wdm.h: InterlockedExchange

@@ -1,6 +1,7 @@
 // Device add: the stack's device becomes a filter device with its context and the empty
 // PHY override list. No queue, no interface, no interrupt: I/O passes through untouched.
 #include "frame/Driver.h"
+#include "frame/WakeLineArrival.h"
 
 #include "DeviceAdd.tmh"
 
@@ -40,6 +41,7 @@ _Use_decl_annotations_ NTSTATUS EvtDriverDeviceAdd(WDFDRIVER Driver, PWDFDEVICE_
     extension = GetFilterExtension(device);
     extension->Device = device;
     KeInitializeEvent(&extension->WakeLineArrivalLock, SynchronizationEvent, TRUE);
+    ExInitializeRundownProtection(&extension->WakeLineRundown);
 
     // The override list lives as long as the device; the firmware fills it at bring-up.
     WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
@@ -48,6 +50,10 @@ _Use_decl_annotations_ NTSTATUS EvtDriverDeviceAdd(WDFDRIVER Driver, PWDFDEVICE_
     if (!NT_SUCCESS(status)) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_DEVICE, "WdfCollectionCreate failed, status 0x%08X",
                     status);
+        return status;
+    }
+    status = CreateWakeLineWorkItem(extension);
+    if (!NT_SUCCESS(status)) {
         return status;
     }
 

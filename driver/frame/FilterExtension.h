@@ -35,9 +35,20 @@ typedef struct _FILTER_EXTENSION {
     WDFIOTARGET GpioTarget;
     // The reference on the service's file object that WakeLineTarget was opened with.
     PFILE_OBJECT WakeLineFileObject;
-    // Held by the wake-line notification that opens and publishes; the others wait for it at
-    // passive level (a synchronization event, signalled while free).
+    // Held while the service is bound or unbound: by the work item, by the target's removal
+    // callbacks and by release hardware, at passive level (a synchronization event, signalled
+    // while free). No call into the service is made under it.
     KEVENT WakeLineArrivalLock;
+    // Calls into the service hold it; unbinding waits for them to return.
+    EX_RUNDOWN_REF WakeLineRundown;
+    UCHAR WakeLineRanDown;
+    // How a removal left WakeLineTarget (see WakeLineBinding.h).
+    UCHAR WakeLineTargetClosed;
+    // Handles the service's notifications one at a time, parented to the device.
+    WDFWORKITEM WakeLineWorkItem;
+    LONG WakeLineWorkPending;
+    // Set by release hardware: nothing queues the work item any more.
+    LONG WakeLineClosing;
 } FILTER_EXTENSION, *PFILTER_EXTENSION;
 
 WDF_DECLARE_CONTEXT_TYPE_WITH_NAME(FILTER_EXTENSION, GetFilterExtension)

@@ -1,14 +1,43 @@
 // Arrival of the wake-line service. The notification runs on a system thread, outside the
-// framework's serialisation of the device's callbacks: it completes the target and the
-// interface before it publishes WakeInterfaceReady, and an interface once published is not
-// touched again until release hardware has ended the registration. Two notifications of one
-// registration may run at once; they take turns, each with its own symbolic link.
+// framework's serialisation of the device's callbacks, and must not block: it only queues the
+// device's work item, which binds to a present instance of the service, one notification at
+// a time. Several instances present at registration each queue it; it binds to the first
+// that answers, and to another one after a removal.
 //
 // Resident, not pageable: the registration that a resume from hibernation makes again runs
 // the callback on the D0-entry path for an interface that is already there.
 #include "frame/WakeLineArrival.h"
 
+#include "frame/WakeLineBinding.h"
+
+#include <wdmguid.h>
+
 #include "WakeLineArrival.tmh"
+
+EXTERN_C_START
+EVT_WDF_WORKITEM OnWakeLineWork;
+EXTERN_C_END
+
+NTSTATUS CreateWakeLineWorkItem(_In_ PFILTER_EXTENSION Context) {
+    WDF_WORKITEM_CONFIG config;
+    WDF_OBJECT_ATTRIBUTES attributes;
+    NTSTATUS status;
+
+    if (Context->WakeLineWorkItem != NULL) {
+        return STATUS_SUCCESS;
+    }
+    WDF_WORKITEM_CONFIG_INIT(&config, OnWakeLineWork);
+    config.AutomaticSerialization = FALSE; // it runs beside the device's power callbacks
+    WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
+    attributes.ParentObject = Context->Device;
+    status = WdfWorkItemCreate(&config, &attributes, &Context->WakeLineWorkItem);
+    if (!NT_SUCCESS(status)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "WdfWorkItemCreate failed, status 0x%08X",
+                    status);
+        Context->WakeLineWorkItem = NULL;
+    }
+    return status;
+}
 
 NTSTATUS RegisterWakeLineArrival(_In_opt_ PFILTER_EXTENSION Context) {
     NTSTATUS status;
@@ -23,6 +52,7 @@ NTSTATUS RegisterWakeLineArrival(_In_opt_ PFILTER_EXTENSION Context) {
         TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit, status 0x%08X", STATUS_SUCCESS);
         return STATUS_SUCCESS;
     }
+    WriteRelease(&Context->WakeLineClosing, 0);
     status = IoRegisterPlugPlayNotification(
         EventCategoryDeviceInterfaceChange, PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES,
         (PVOID)&GUID_WAKE_LINE_INTERFACE, WdfDriverWdmGetDriverObject(WdfGetDriver()),
@@ -33,94 +63,6 @@ NTSTATUS RegisterWakeLineArrival(_In_opt_ PFILTER_EXTENSION Context) {
     }
     TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit, status 0x%08X", status);
     return status;
-}
-
-// Closes the target and drops the file object reference it was opened with.
-static VOID CloseWakeLineTarget(_In_ PFILTER_EXTENSION Context) {
-    if (Context->WakeLineTarget != NULL) {
-        WdfIoTargetClose(Context->WakeLineTarget);
-        WdfObjectDelete(Context->WakeLineTarget);
-        Context->WakeLineTarget = NULL;
-    }
-    if (Context->WakeLineFileObject != NULL) {
-        ObDereferenceObject(Context->WakeLineFileObject);
-        Context->WakeLineFileObject = NULL;
-    }
-}
-
-// A target on the service's device, with the file object of the look-up.
-static NTSTATUS OpenWakeLineTarget(_In_ PFILTER_EXTENSION Context, _In_ PDEVICE_OBJECT Device,
-                                   _In_ PFILE_OBJECT File, _Out_ WDFIOTARGET* Target) {
-    WDF_OBJECT_ATTRIBUTES attributes;
-    WDF_IO_TARGET_OPEN_PARAMS openParams;
-    NTSTATUS status;
-
-    WDF_OBJECT_ATTRIBUTES_INIT(&attributes);
-    attributes.ParentObject = Context->Device;
-    status = WdfIoTargetCreate(Context->Device, &attributes, Target);
-    if (!NT_SUCCESS(status)) {
-        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "WdfIoTargetCreate failed, status 0x%08X",
-                    status);
-        return status;
-    }
-    WDF_IO_TARGET_OPEN_PARAMS_INIT_EXISTING_DEVICE(&openParams, Device);
-    openParams.TargetFileObject = File;
-    openParams.ShareAccess = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    status = WdfIoTargetOpen(*Target, &openParams);
-    if (!NT_SUCCESS(status)) {
-        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "WdfIoTargetOpen failed, status 0x%08X", status);
-        WdfObjectDelete(*Target);
-        *Target = NULL;
-    }
-    return status;
-}
-
-// Opens the service's device and queries its interface, unless it is ready already.
-static VOID HandleWakeLineNotification(_In_ PFILTER_EXTENSION Extension,
-                                       _In_ PUNICODE_STRING SymbolicLinkName) {
-    PFILE_OBJECT file = NULL;
-    PDEVICE_OBJECT device = NULL;
-    WDFIOTARGET target;
-    NTSTATUS status;
-
-    // Power-downs on other threads may be using the published interface: it stays as it is.
-    if (WakeInterfaceIsReady(Extension)) {
-        TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_WAKE,
-                    "wake-line interface ready already; notification left alone");
-        return;
-    }
-
-    status = IoGetDeviceObjectPointer(SymbolicLinkName, FILE_ALL_ACCESS, &file, &device);
-    if (!NT_SUCCESS(status) || device == NULL) {
-        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "IoGetDeviceObjectPointer failed, status 0x%08X",
-                    status);
-        if (NT_SUCCESS(status) && file != NULL) {
-            ObDereferenceObject(file);
-        }
-        return;
-    }
-    status = OpenWakeLineTarget(Extension, device, file, &target);
-    if (!NT_SUCCESS(status)) {
-        ObDereferenceObject(file);
-        return;
-    }
-
-    Extension->WakeLineTarget = target;
-    Extension->WakeLineFileObject = file;
-    RtlZeroMemory(&Extension->WakeLineInterface, sizeof(Extension->WakeLineInterface));
-    status = WdfIoTargetQueryForInterface(
-        target, &GUID_WAKE_LINE_INTERFACE,
-        reinterpret_cast<PINTERFACE>(&Extension->WakeLineInterface), sizeof(WAKE_LINE_INTERFACE),
-        WAKE_LINE_INTERFACE_VERSION, Extension->Device);
-    if (!NT_SUCCESS(status)) {
-        TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE,
-                    "WdfIoTargetQueryForInterface failed, status 0x%08X", status);
-        CloseWakeLineTarget(Extension);
-        return;
-    }
-
-    TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_WAKE, "wake-line interface ready");
-    WriteUCharRelease(&Extension->WakeInterfaceReady, 1);
 }
 
 _Use_decl_annotations_ NTSTATUS OnWakeLineArrival(PVOID NotificationStructure, PVOID Context) {
@@ -137,22 +79,34 @@ _Use_decl_annotations_ NTSTATUS OnWakeLineArrival(PVOID NotificationStructure, P
         TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit: another interface class");
         return STATUS_SUCCESS;
     }
-    // The notification for an interface present at registration can run on the registering
-    // thread while a later one runs on the system's: only one of them opens and publishes at
-    // a time, and each tries its own link. The wait is at passive level, and the framework
-    // holds nothing that the registration or the other notification needs.
-    KeWaitForSingleObject(&extension->WakeLineArrivalLock, Executive, KernelMode, FALSE, NULL);
-    HandleWakeLineNotification(extension, notification->SymbolicLinkName);
-    KeSetEvent(&extension->WakeLineArrivalLock, IO_NO_INCREMENT, FALSE);
+    // A removal is handled through the target's own notifications.
+    if (IsEqualGUID(notification->Event, GUID_DEVICE_INTERFACE_ARRIVAL)) {
+        QueueWakeLineWork(extension);
+    }
     TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit");
     return STATUS_SUCCESS;
+}
+
+// Drops a target that a removal closed and binds to a present instance, as long as
+// notifications keep coming.
+_Use_decl_annotations_ VOID OnWakeLineWork(WDFWORKITEM WorkItem) {
+    PFILTER_EXTENSION context =
+        GetFilterExtension(static_cast<WDFDEVICE>(WdfWorkItemGetParentObject(WorkItem)));
+
+    while (InterlockedExchange(&context->WakeLineWorkPending, 0) != 0) {
+        LockWakeLine(context);
+        if (ReadAcquire(&context->WakeLineClosing) == 0 && DropClosedWakeLineTarget(context)) {
+            BindToPresentWakeLineService(context);
+        }
+        UnlockWakeLine(context);
+    }
 }
 
 VOID TearDownWakeLine(_In_ PFILTER_EXTENSION Context) {
     NTSTATUS status;
 
     TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "entry");
-    // First the registration: once it has ended no callback can open or publish anything.
+    // First the registration: once it has ended no arrival queues the work item.
     if (Context->ArrivalNotification != NULL) {
         status = IoUnregisterPlugPlayNotificationEx(Context->ArrivalNotification);
         if (!NT_SUCCESS(status)) {
@@ -161,14 +115,17 @@ VOID TearDownWakeLine(_In_ PFILTER_EXTENSION Context) {
         }
         Context->ArrivalNotification = NULL;
     }
-    if (WakeInterfaceIsReady(Context)) {
-        WriteUCharRelease(&Context->WakeInterfaceReady, 0);
-        if (Context->WakeLineInterface.InterfaceDereference != NULL) {
-            Context->WakeLineInterface.InterfaceDereference(Context->WakeLineInterface.Context);
-        }
-        RtlZeroMemory(&Context->WakeLineInterface, sizeof(Context->WakeLineInterface));
+    // Then the target's removal callbacks stop queueing it, and a queued or running one ends:
+    // no work item runs after release hardware.
+    LockWakeLine(Context);
+    WriteRelease(&Context->WakeLineClosing, 1);
+    UnlockWakeLine(Context);
+    if (Context->WakeLineWorkItem != NULL) {
+        WdfWorkItemFlush(Context->WakeLineWorkItem);
     }
-    WriteUCharRelease(&Context->WakeInterfaceReady, 0);
-    CloseWakeLineTarget(Context);
+    LockWakeLine(Context);
+    UnbindWakeLineService(Context, FALSE); // closed for good, also after a query-remove
+    DropClosedWakeLineTarget(Context);
+    UnlockWakeLine(Context);
     TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit");
 }

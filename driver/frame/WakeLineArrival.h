@@ -7,6 +7,10 @@ EXTERN_C_START
 DRIVER_NOTIFICATION_CALLBACK_ROUTINE OnWakeLineArrival;
 EXTERN_C_END
 
+// Device add: the work item that handles the service's notifications, parented to the
+// device, which lives as long as the device.
+NTSTATUS CreateWakeLineWorkItem(_In_ PFILTER_EXTENSION Context);
+
 // Registers for the service's interface class, those present included; once per context.
 NTSTATUS RegisterWakeLineArrival(_In_opt_ PFILTER_EXTENSION Context);
 

@@ -122,9 +122,9 @@ BOOLEAN SuspendHsPhy(PFILTER_EXTENSION Context, WDF_POWER_DEVICE_STATE TargetSta
         }
     }
 
-    // The arrival callback may publish the service at any moment, with release semantics: it
-    // is read once, with acquire semantics, and asked for all pairs or none.
-    if (!d3Final && ReadUCharAcquire(&Context->WakeInterfaceReady) == 1) {
+    // The service may be bound or unbound at any moment: it is asked for all pairs or none,
+    // and not at all while none is bound.
+    if (!d3Final) {
         RequestWakeLines(Context);
     }
     TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_POWER, "exit: instance %d suspended", Context->Instance);

@@ -33,7 +33,8 @@ BOOLEAN PowerDownSsPhy(_In_ PFILTER_EXTENSION Context, _In_ WDF_POWER_DEVICE_STA
                        _In_ const BOOLEAN* SsSuspended, _In_ const BOOLEAN* Attached);
 
 // Asks the wake-line service for line B, then line A, of every pair, with the modes that
-// SuspendHsPhy stored. A failed request is reported and changes nothing else.
+// SuspendHsPhy stored, while a service is bound; nothing otherwise. A failed request is
+// reported and changes nothing else.
 VOID RequestWakeLines(_In_ PFILTER_EXTENSION Context);
 
 // Clears the events pending in the instance's super-speed PHYs; bounded, never fails.

@@ -1,11 +1,14 @@
 // Requests to the platform's wake-line service at power-down.
 #include "frame/Trace.h"
+#include "frame/WakeLineArrival.h"
 #include "sequencing/PowerDown.h"
 
 #include "WakeLineRequests.tmh"
 
 // The constant second member of every request.
 constexpr ULONG WAKE_LINE_ENABLE = 1;
+
+static VOID SendWakeLineRequests(PFILTER_EXTENSION Context);
 
 static NTSTATUS ConfigureLine(PFILTER_EXTENSION Context, ULONG Line, ULONG Mode) {
     WAKE_LINE_REQUEST request;
@@ -17,6 +20,18 @@ static NTSTATUS ConfigureLine(PFILTER_EXTENSION Context, ULONG Line, ULONG Mode)
 }
 
 VOID RequestWakeLines(PFILTER_EXTENSION Context) {
+    // The service may be unbound at any moment: the calls hold run-down protection, which
+    // unbinding waits for, and are made only while the interface is ready.
+    if (!ExAcquireRundownProtection(&Context->WakeLineRundown)) {
+        return;
+    }
+    if (WakeInterfaceIsReady(Context)) {
+        SendWakeLineRequests(Context);
+    }
+    ExReleaseRundownProtection(&Context->WakeLineRundown);
+}
+
+static VOID SendWakeLineRequests(PFILTER_EXTENSION Context) {
     const INSTANCE_LAYOUT* layout;
     NTSTATUS status;
 

@@ -155,6 +155,23 @@ std::vector<Phase> PhasesOf(const std::string& name, World& world) {
         phases.push_back(
             Phase{"wake-line service arrives", nullptr, [&world] { world.Publish(); }});
         SleepWake(phases, world);
+    } else if (name == "service-update") {
+        phases.push_back(Phase{"wake-line service updated", nullptr, [&world] {
+                                   world.Withdraw();
+                                   world.Publish();
+                               }});
+        SleepWake(phases, world);
+    } else if (name == "service-update-cancelled") {
+        phases.push_back(Phase{"wake-line service update cancelled", nullptr,
+                               [&world] { world.CancelledUpdate(); }});
+        SleepWake(phases, world);
+    } else if (name == "service-surprise-removal") {
+        phases.push_back(Phase{"wake-line service surprise-removed", nullptr,
+                               [&world] { world.SurpriseRemoveService(); }});
+        SleepWake(phases, world);
+        phases.push_back(
+            Phase{"wake-line service arrives again", nullptr, [&world] { world.Publish(); }});
+        SleepWake(phases, world);
     } else if (name == "idle" || name == "d0-exit-fails") {
         Idle(phases, world, false);
         Active(phases, world);
@@ -350,6 +367,12 @@ const std::vector<ScenarioInfo>& Scenarios() {
         {"stop-restart", "start, stop (D3Final, release hardware), start again, stop"},
         {"late-service", "start without the wake-line service, sleep and wake, the service\n"
                          "           arrives, sleep and wake again, stop"},
+        {"service-update", "start, the wake-line service's driver is updated (query-remove,\n"
+                           "           removal, a new instance), sleep and wake, stop"},
+        {"service-update-cancelled", "start, query-remove of the wake-line service, then\n"
+                                     "           cancelled, sleep and wake, stop"},
+        {"service-surprise-removal", "start, the wake-line service is surprise-removed, sleep\n"
+                                     "           and wake, a new instance, sleep and wake, stop"},
         {"idle", "start, runtime idle (D0 exit to D3, no system action), active again\n"
                  "           (D0 entry), stop"},
         {"idle-sleep", "start, runtime idle not armed for wake, system sleep and resume (no\n"
@@ -410,7 +433,10 @@ bool RunScenario(const std::string& name, const std::vector<int>& instances, Wor
         ok = Run(instances, PhasesOf(name, world), RoundsOf(name, world), world, machine, errors,
                  observer, name == "d0-exit-fails");
     }
-    world.Withdraw();
+    if (!world.Withdraw() || world.ServiceVetoed()) {
+        errors << "pelvane-sim: the driver vetoed the wake-line service's removal\n";
+        ok = false;
+    }
     kmdf::Books books = machine.GetBooks();
     if (!books.AllZero()) {
         errors << "pelvane-sim: books not balanced after the scenario: " << books.Describe()

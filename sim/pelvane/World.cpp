@@ -107,9 +107,30 @@ void World::ApplyHistoryLimit() {
     }
 }
 
-void World::Withdraw() {
+bool World::Withdraw() {
     if (published_) {
-        service_->Withdraw(machine_);
+        if (!service_->Withdraw(machine_)) {
+            vetoed_ = true;
+            return false; // the instance stays
+        }
+        published_ = false;
+    }
+    return true;
+}
+
+void World::CancelledUpdate() {
+    if (published_) {
+        if (service_->QueryRemove(machine_)) {
+            service_->CancelRemove(machine_);
+        } else {
+            vetoed_ = true;
+        }
+    }
+}
+
+void World::SurpriseRemoveService() {
+    if (published_) {
+        service_->SurpriseRemove(machine_);
         published_ = false;
     }
 }

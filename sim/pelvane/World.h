@@ -83,7 +83,12 @@ class World {
     // What arrives once the controllers have started: the late wake-line service.
     void AfterStart();
     // The service goes away again (call after the driver unloaded).
-    void Withdraw();
+    bool Withdraw(); // false when the removal was vetoed
+    // Query-remove of the service, then a cancel; and its surprise removal.
+    void CancelledUpdate();
+    void SurpriseRemoveService();
+    // Whether any removal of the service was vetoed in the run.
+    bool ServiceVetoed() const { return vetoed_; }
 
     // An instance's device with its resource lists and its own firmware below it.
     kmdf::DeviceSpec Device(int instance) const;
@@ -128,6 +133,7 @@ class World {
     std::shared_ptr<acpi::AcpiModel> firmware_[kInstances];
     std::shared_ptr<gpio::GpioModel> gpio_[kInstances];
     std::shared_ptr<wakeline::WakeLineService> service_;
+    bool vetoed_ = false;
     bool published_ = false;
     bool imageLost_ = false;
     std::size_t historyLimit_ = 0;

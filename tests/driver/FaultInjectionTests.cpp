@@ -41,6 +41,7 @@ constexpr Injection kInjections[] = {
     {"EtwRegister", STATUS_INSUFFICIENT_RESOURCES},
     {"EtwWriteTransfer", STATUS_INSUFFICIENT_RESOURCES},
     {"ExAllocatePool2", STATUS_INSUFFICIENT_RESOURCES},
+    {"IoGetDeviceInterfaces", STATUS_INSUFFICIENT_RESOURCES},
     {"IoGetDeviceObjectPointer", STATUS_OBJECT_NAME_NOT_FOUND},
     {"IoRegisterPlugPlayNotification", STATUS_INSUFFICIENT_RESOURCES},
     {"MmMapIoSpaceEx", STATUS_INSUFFICIENT_RESOURCES},
@@ -53,6 +54,7 @@ constexpr Injection kInjections[] = {
     {"WdfIoTargetQueryForInterface", STATUS_NOT_SUPPORTED},
     {"WdfIoTargetSendIoctlSynchronously", STATUS_IO_TIMEOUT},
     {"WdfMemoryCreate", STATUS_INSUFFICIENT_RESOURCES},
+    {"WdfWorkItemCreate", STATUS_INSUFFICIENT_RESOURCES},
 };
 
 // What the callback in which the failing call was made returns.
@@ -64,7 +66,7 @@ NTSTATUS ExpectedStatus(const Injection& injection, const kmdf::CallbackRecord& 
         return routine == "WdfDriverCreate" ? injection.status : STATUS_SUCCESS;
     }
     if (callback.callback == "EvtDriverDeviceAdd") {
-        // The device and its override list: either failure is returned unchanged.
+        // The device, its override list and its work item: a failure is returned unchanged.
         return injection.status;
     }
     if (callback.callback == "EvtDevicePrepareHardware") {

@@ -61,7 +61,7 @@ TEST(FilterExtensionLayout, FieldsKeepTheirOrderAndWidths) {
 
 class FreshContext : public MachineTest {};
 
-TEST_F(FreshContext, IsZeroButForItsDeviceItsArrivalLockAndAnEmptyOverrideList) {
+TEST_F(FreshContext, IsZeroButForItsDeviceItsArrivalLockItsWorkItemAndAnEmptyOverrideList) {
     ASSERT_EQ(machine.LoadDriver(DriverEntry), STATUS_SUCCESS);
     kmdf::DeviceId id;
     ASSERT_EQ(machine.AddDevice(pelvane::ControllerDevice(soc::kMultiport), &id), STATUS_SUCCESS);
@@ -76,15 +76,19 @@ TEST_F(FreshContext, IsZeroButForItsDeviceItsArrivalLockAndAnEmptyOverrideList) 
     std::memset(&expected, 0, sizeof expected);
     expected.Device = extension->Device;
     expected.PhyOverrides = extension->PhyOverrides;
+    ASSERT_NE(extension->WakeLineWorkItem, nullptr);
+    EXPECT_EQ(WdfWorkItemGetParentObject(extension->WakeLineWorkItem), device);
+    expected.WakeLineWorkItem = extension->WakeLineWorkItem;
+    ExInitializeRundownProtection(&expected.WakeLineRundown);
     // The lock of the wake-line notifications, an event initialised free.
     KeInitializeEvent(&expected.WakeLineArrivalLock, SynchronizationEvent, TRUE);
     EXPECT_EQ(extension->WakeLineArrivalLock.Header.SignalState, 1);
     EXPECT_EQ(std::memcmp(extension, &expected, sizeof expected), 0);
 
-    // The override list belongs to the device and goes with it.
+    // The override list and the work item belong to the device and go with it.
     const std::size_t withDevice = machine.GetBooks().objects;
     machine.RemoveDevice(id);
-    EXPECT_EQ(machine.GetBooks().objects, withDevice - 3); // device, default target, list
+    EXPECT_EQ(machine.GetBooks().objects, withDevice - 4); // device, default target, list, item
 }
 
 TEST_F(FreshContext, IsNotFoundOnObjectsOfOtherTypes) {

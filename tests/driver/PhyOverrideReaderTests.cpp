@@ -257,8 +257,8 @@ TEST_F(PhyOverrideReader, RecordsAreTaggedPagedMemoryOwnedByTheDevice) {
     EXPECT_EQ(machine.GetBooks().poolByTag.at(0x46485855), 1u);
     const std::size_t objects = machine.GetBooks().objects;
     machine.RemoveDevice(id);
-    // The device, its default target, the list and the record.
-    EXPECT_EQ(machine.GetBooks().objects, objects - 4);
+    // The device, its default target, its work item, the list and the record.
+    EXPECT_EQ(machine.GetBooks().objects, objects - 5);
     EXPECT_EQ(machine.GetBooks().poolAllocations, 0u);
 }
 

@@ -114,6 +114,8 @@ class PowerFixture : public PhyFixture {
         c.WakeLineInterface.Version = 1;
         c.WakeLineInterface.ConfigureWakeLine = ConfigureWakeLine;
         c.WakeInterfaceReady = 1;
+        ExInitializeRundownProtection(&c.WakeLineRundown); // as device add leaves it
+        c.WakeLineRanDown = 0;
         std::memset(pairs, 0, sizeof pairs);
         return c;
     }

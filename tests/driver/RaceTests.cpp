@@ -79,7 +79,7 @@ class Races : public ::testing::Test {
 // A notification that arrives while the service's device is going away finds no device to
 // look up; that is the one error the driver may report here.
 bool ExpectedWhileTheServiceLeaves(const kmdf::DiagnosticRecord& d) {
-    return d.function == "HandleWakeLineNotification" &&
+    return d.function == "BindWakeLineService" &&
            d.message.find("IoGetDeviceObjectPointer failed") != std::string::npos;
 }
 

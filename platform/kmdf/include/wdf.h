@@ -13,6 +13,7 @@ WDF_DECLARE_HANDLE_(WDFMEMORY);
 WDF_DECLARE_HANDLE_(WDFIOTARGET);
 WDF_DECLARE_HANDLE_(WDFREQUEST);
 WDF_DECLARE_HANDLE_(WDFCMRESLIST);
+WDF_DECLARE_HANDLE_(WDFWORKITEM);
 typedef struct WDFDEVICE_INIT* PWDFDEVICE_INIT;
 
 #define WDF_NO_OBJECT_ATTRIBUTES NULL
@@ -252,12 +253,19 @@ typedef enum _WDF_IO_TARGET_OPEN_TYPE {
     WdfIoTargetOpenLocalTargetByFile = 4
 } WDF_IO_TARGET_OPEN_TYPE;
 
+typedef NTSTATUS EVT_WDF_IO_TARGET_QUERY_REMOVE(_In_ WDFIOTARGET IoTarget);
+typedef EVT_WDF_IO_TARGET_QUERY_REMOVE* PFN_WDF_IO_TARGET_QUERY_REMOVE;
+typedef VOID EVT_WDF_IO_TARGET_REMOVE_CANCELED(_In_ WDFIOTARGET IoTarget);
+typedef EVT_WDF_IO_TARGET_REMOVE_CANCELED* PFN_WDF_IO_TARGET_REMOVE_CANCELED;
+typedef VOID EVT_WDF_IO_TARGET_REMOVE_COMPLETE(_In_ WDFIOTARGET IoTarget);
+typedef EVT_WDF_IO_TARGET_REMOVE_COMPLETE* PFN_WDF_IO_TARGET_REMOVE_COMPLETE;
+
 typedef struct _WDF_IO_TARGET_OPEN_PARAMS {
     ULONG Size;
     WDF_IO_TARGET_OPEN_TYPE Type;
-    PVOID EvtIoTargetQueryRemove;
-    PVOID EvtIoTargetRemoveCanceled;
-    PVOID EvtIoTargetRemoveComplete;
+    PFN_WDF_IO_TARGET_QUERY_REMOVE EvtIoTargetQueryRemove;
+    PFN_WDF_IO_TARGET_REMOVE_CANCELED EvtIoTargetRemoveCanceled;
+    PFN_WDF_IO_TARGET_REMOVE_COMPLETE EvtIoTargetRemoveComplete;
     PDEVICE_OBJECT TargetDeviceObject;
     PFILE_OBJECT TargetFileObject;
     UNICODE_STRING TargetDeviceName;
@@ -332,6 +340,8 @@ NTSTATUS WdfIoTargetCreate(_In_ WDFDEVICE Device,
                            _Out_ WDFIOTARGET* IoTarget);
 NTSTATUS WdfIoTargetOpen(_In_ WDFIOTARGET IoTarget, _In_ PWDF_IO_TARGET_OPEN_PARAMS OpenParams);
 VOID WdfIoTargetClose(_In_ WDFIOTARGET IoTarget);
+VOID WdfIoTargetCloseForQueryRemove(_In_ WDFIOTARGET IoTarget);
+WDFDEVICE WdfIoTargetGetDevice(_In_ WDFIOTARGET IoTarget);
 NTSTATUS WdfIoTargetSendIoctlSynchronously(_In_ WDFIOTARGET IoTarget, _In_opt_ WDFREQUEST Request,
                                            _In_ ULONG IoctlCode,
                                            _In_opt_ PWDF_MEMORY_DESCRIPTOR InputBuffer,
@@ -341,3 +351,28 @@ NTSTATUS WdfIoTargetSendIoctlSynchronously(_In_ WDFIOTARGET IoTarget, _In_opt_ W
 NTSTATUS WdfIoTargetQueryForInterface(_In_ WDFIOTARGET IoTarget, _In_ LPCGUID InterfaceType,
                                       _Out_ PINTERFACE Interface, _In_ USHORT Size,
                                       _In_ USHORT Version, _In_opt_ PVOID InterfaceSpecificData);
+
+// Work items: run at passive level on a system thread. One queued already is not queued
+// again; a flush returns once the item queued or running has run.
+typedef VOID EVT_WDF_WORKITEM(_In_ WDFWORKITEM WorkItem);
+typedef EVT_WDF_WORKITEM* PFN_WDF_WORKITEM;
+
+typedef struct _WDF_WORKITEM_CONFIG {
+    ULONG Size;
+    PFN_WDF_WORKITEM EvtWorkItemFunc;
+    BOOLEAN AutomaticSerialization;
+} WDF_WORKITEM_CONFIG, *PWDF_WORKITEM_CONFIG;
+
+FORCEINLINE VOID WDF_WORKITEM_CONFIG_INIT(_Out_ PWDF_WORKITEM_CONFIG Config,
+                                          _In_ PFN_WDF_WORKITEM EvtWorkItemFunc) {
+    RtlZeroMemory(Config, sizeof(WDF_WORKITEM_CONFIG));
+    Config->Size = sizeof(WDF_WORKITEM_CONFIG);
+    Config->EvtWorkItemFunc = EvtWorkItemFunc;
+    Config->AutomaticSerialization = TRUE;
+}
+
+NTSTATUS WdfWorkItemCreate(_In_ PWDF_WORKITEM_CONFIG Config, _In_ PWDF_OBJECT_ATTRIBUTES Attributes,
+                           _Out_ WDFWORKITEM* WorkItem);
+VOID WdfWorkItemEnqueue(_In_ WDFWORKITEM WorkItem);
+WDFOBJECT WdfWorkItemGetParentObject(_In_ WDFWORKITEM WorkItem);
+VOID WdfWorkItemFlush(_In_ WDFWORKITEM WorkItem);

@@ -10,6 +10,7 @@
 #define _Out_opt_
 #define _Inout_
 #define _Inout_opt_
+#define _Outptr_result_nullonfailure_
 #define _In_reads_bytes_(size)
 #define _Use_decl_annotations_
 #define _Must_inspect_result_
@@ -48,7 +49,7 @@ typedef unsigned long long ULONGLONG, *PULONGLONG, ULONG64, *PULONG64;
 typedef __UINTPTR_TYPE__ ULONG_PTR, *PULONG_PTR;
 typedef ULONG_PTR SIZE_T;
 typedef ULONG ACCESS_MASK;
-typedef wchar_t WCHAR, *PWCH, *PWSTR;
+typedef wchar_t WCHAR, *PWCH, *PWSTR, *PZZWSTR;
 typedef const wchar_t* PCWSTR;
 typedef char* PSTR;
 typedef const char* PCSTR;
@@ -174,6 +175,9 @@ FORCEINLINE LONG InterlockedIncrement(_Inout_ LONG volatile* Addend) {
 }
 FORCEINLINE LONG InterlockedDecrement(_Inout_ LONG volatile* Addend) {
     return __atomic_sub_fetch(Addend, 1, __ATOMIC_SEQ_CST);
+}
+FORCEINLINE LONG InterlockedExchange(_Inout_ LONG volatile* Target, _In_ LONG Value) {
+    return __atomic_exchange_n(Target, Value, __ATOMIC_SEQ_CST);
 }
 FORCEINLINE LONG ReadNoFence(_In_ LONG const volatile* Source) {
     return __atomic_load_n(Source, __ATOMIC_RELAXED);
@@ -405,5 +409,24 @@ NTSTATUS IoGetDeviceObjectPointer(_In_ PUNICODE_STRING ObjectName, _In_ ACCESS_M
                                   _Out_ PFILE_OBJECT* FileObject,
                                   _Out_ PDEVICE_OBJECT* DeviceObject);
 VOID ObDereferenceObject(_In_ PVOID Object);
+// The symbolic links of the enabled interfaces of a class, as a list of strings ended by an
+// empty one, in paged pool that the caller frees.
+NTSTATUS IoGetDeviceInterfaces(_In_ const GUID* InterfaceClassGuid,
+                               _In_opt_ PDEVICE_OBJECT PhysicalDeviceObject, _In_ ULONG Flags,
+                               _Outptr_result_nullonfailure_ PZZWSTR* SymbolicLinkList);
+
+// Run-down protection: acquisitions succeed until a wait for run-down begins; the wait
+// returns once every acquisition has been released.
+typedef struct _EX_RUNDOWN_REF {
+    union {
+        ULONG_PTR Count;
+        PVOID Ptr;
+    };
+} EX_RUNDOWN_REF, *PEX_RUNDOWN_REF;
+VOID ExInitializeRundownProtection(_Out_ PEX_RUNDOWN_REF RunRef);
+VOID ExReInitializeRundownProtection(_Inout_ PEX_RUNDOWN_REF RunRef);
+BOOLEAN ExAcquireRundownProtection(_Inout_ PEX_RUNDOWN_REF RunRef);
+VOID ExReleaseRundownProtection(_Inout_ PEX_RUNDOWN_REF RunRef);
+VOID ExWaitForRundownProtectionRelease(_Inout_ PEX_RUNDOWN_REF RunRef);
 
 #include <evntprov.h>

@@ -55,6 +55,54 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR
     return STATUS_SUCCESS;
 }
 
+// Run-down protection: bit 0 of Count marks a run-down begun, the rest counts acquisitions
+// in steps of two, as the kernel keeps it.
+constexpr ULONG_PTR kRundownActive = 1;
+
+VOID ExInitializeRundownProtection(PEX_RUNDOWN_REF RunRef) {
+    auto& s = Current();
+    std::lock_guard guard(s.dispatcherLock);
+    RunRef->Count = 0;
+}
+
+VOID ExReInitializeRundownProtection(PEX_RUNDOWN_REF RunRef) {
+    auto& s = Current();
+    std::lock_guard guard(s.dispatcherLock);
+    if (RunRef->Count != kRundownActive) {
+        BugCheck("ExReInitializeRundownProtection: the run-down has not completed");
+    }
+    RunRef->Count = 0;
+}
+
+BOOLEAN ExAcquireRundownProtection(PEX_RUNDOWN_REF RunRef) {
+    auto& s = Current();
+    std::lock_guard guard(s.dispatcherLock);
+    if (RunRef->Count & kRundownActive) {
+        return FALSE;
+    }
+    RunRef->Count += 2;
+    return TRUE;
+}
+
+VOID ExReleaseRundownProtection(PEX_RUNDOWN_REF RunRef) {
+    auto& s = Current();
+    std::lock_guard guard(s.dispatcherLock);
+    if (RunRef->Count < 2) {
+        BugCheck("ExReleaseRundownProtection: released more often than acquired");
+    }
+    RunRef->Count -= 2;
+    s.dispatcherChanged.notify_all();
+}
+
+VOID ExWaitForRundownProtectionRelease(PEX_RUNDOWN_REF RunRef) {
+    auto& s = Current();
+    std::unique_lock guard(s.dispatcherLock);
+    RunRef->Count |= kRundownActive;
+    ++s.threadsWaiting;
+    s.dispatcherChanged.wait(guard, [RunRef] { return RunRef->Count == kRundownActive; });
+    --s.threadsWaiting;
+}
+
 namespace kmdf {
 
 std::size_t Machine::ThreadsWaiting() const {

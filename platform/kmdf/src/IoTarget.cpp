@@ -57,6 +57,7 @@ NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttr
         return status;
     }
     auto* t = new IoTargetImpl;
+    t->device = d;
     Attach(t, IoTargetAttributes, d, "WdfIoTargetCreate");
     *IoTarget = reinterpret_cast<WDFIOTARGET>(static_cast<Object*>(t));
     return STATUS_SUCCESS;
@@ -88,22 +89,70 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
             return STATUS_INVALID_PARAMETER;
         }
         t->endpoint = OpenParams->TargetDeviceObject->Endpoint;
+        // The framework references the file object itself and registers for the device's
+        // target device change notifications on it.
+        if (OpenParams->TargetFileObject != nullptr) {
+            auto ref = s.references.find(OpenParams->TargetFileObject);
+            if (ref == s.references.end()) {
+                BugCheck("WdfIoTargetOpen: the target file object is not referenced");
+            }
+            ++ref->second;
+            t->remoteFile = OpenParams->TargetFileObject;
+            t->deviceName = OpenParams->TargetDeviceObject->Name;
+            s.remoteTargets.insert(t);
+        }
     } else {
         return STATUS_NOT_SUPPORTED;
     }
+    t->opened = *OpenParams;
     t->open = true;
     return STATUS_SUCCESS;
 }
+
+namespace kmdf {
+
+// Closes the target for I/O; `forGood` also ends its registration and drops the framework's
+// reference on the file object it was opened with.
+void CloseTarget(IoTargetImpl* t, bool forGood) {
+    auto& s = Current();
+    PFILE_OBJECT file = nullptr;
+    {
+        std::lock_guard guard(s.lock);
+        delete t->fileObject;
+        t->fileObject = nullptr;
+        t->endpoint.reset();
+        t->open = false;
+        file = t->remoteFile;
+        t->remoteFile = nullptr;
+        if (forGood) {
+            s.remoteTargets.erase(t);
+        }
+    }
+    if (file != nullptr) {
+        ObDereferenceObject(file);
+    }
+}
+
+} // namespace kmdf
 
 VOID WdfIoTargetClose(WDFIOTARGET IoTarget) {
     IoTargetImpl* t = Target(IoTarget, "WdfIoTargetClose");
     if (t->isDefault) {
         BugCheck("WdfIoTargetClose: a driver may not close the default I/O target");
     }
-    delete t->fileObject;
-    t->fileObject = nullptr;
-    t->endpoint.reset();
-    t->open = false;
+    CloseTarget(t, true);
+}
+
+// Only from the target's query-remove callback: closed, but still told whether the removal
+// is cancelled or completes.
+VOID WdfIoTargetCloseForQueryRemove(WDFIOTARGET IoTarget) {
+    IoTargetImpl* t = Target(IoTarget, "WdfIoTargetCloseForQueryRemove");
+    CloseTarget(t, false);
+}
+
+WDFDEVICE WdfIoTargetGetDevice(WDFIOTARGET IoTarget) {
+    IoTargetImpl* t = Target(IoTarget, "WdfIoTargetGetDevice");
+    return reinterpret_cast<WDFDEVICE>(static_cast<Object*>(t->device));
 }
 
 NTSTATUS WdfIoTargetSendIoctlSynchronously(WDFIOTARGET IoTarget, WDFREQUEST Request,

@@ -21,6 +21,8 @@ const char* KindName(ObjectKind kind) {
         return "WDFIOTARGET";
     case ObjectKind::ResourceList:
         return "WDFCMRESLIST";
+    case ObjectKind::WorkItem:
+        return "WDFWORKITEM";
     }
     return "object";
 }
@@ -83,13 +85,9 @@ static void ReleaseResources(Object* object) {
         }
         m->buffer = nullptr;
     } else if (object->kind == ObjectKind::IoTarget) {
-        auto* t = static_cast<IoTargetImpl*>(object);
-        if (t->fileObject != nullptr) {
-            delete t->fileObject;
-            t->fileObject = nullptr;
-        }
-        t->open = false;
-        t->endpoint.reset();
+        CloseTarget(static_cast<IoTargetImpl*>(object), true);
+    } else if (object->kind == ObjectKind::WorkItem) {
+        FlushWorkItem(static_cast<WorkItemImpl*>(object)); // deletion waits for the callback
     }
 }
 

@@ -249,6 +249,7 @@ bool Machine::DevicePresent(DeviceId id) const {
 }
 
 NTSTATUS Machine::StartDevice(DeviceId id) {
+    WorkAfterReturn work{*this};
     if (!DevicePresent(id)) {
         return STATUS_INVALID_DEVICE_STATE; // torn down: gone until it is added again
     }
@@ -311,6 +312,7 @@ NTSTATUS Machine::ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTIO
 }
 
 NTSTATUS Machine::EnterD0(DeviceId id) {
+    WorkAfterReturn work{*this};
     if (!DevicePresent(id)) {
         return STATUS_INVALID_DEVICE_STATE; // torn down: gone until it is added again
     }

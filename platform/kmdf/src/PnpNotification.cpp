@@ -125,6 +125,44 @@ VOID ObDereferenceObject(PVOID Object) {
     }
 }
 
+// 'PnpI' in a pool dump: the lists IoGetDeviceInterfaces hands out.
+constexpr ULONG kInterfaceListTag = 0x49706E50;
+
+NTSTATUS IoGetDeviceInterfaces(const GUID* InterfaceClassGuid, PDEVICE_OBJECT PhysicalDeviceObject,
+                               ULONG Flags, PZZWSTR* SymbolicLinkList) {
+    if (InterfaceClassGuid == nullptr || SymbolicLinkList == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    *SymbolicLinkList = nullptr;
+    if (PhysicalDeviceObject != nullptr || Flags != 0) {
+        return STATUS_NOT_SUPPORTED; // only the enabled interfaces of the whole class
+    }
+    NTSTATUS status = InjectedFailure("IoGetDeviceInterfaces");
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    std::wstring list;
+    {
+        auto& s = Current();
+        std::lock_guard guard(s.lock);
+        for (auto& i : s.interfaces) {
+            if (IsEqualGUID(i.interfaceClass, *InterfaceClassGuid)) {
+                list += i.symbolicLink;
+                list.push_back(L'\0');
+            }
+        }
+    }
+    list.push_back(L'\0');
+    auto* out = static_cast<PWSTR>(
+        ExAllocatePool2(POOL_FLAG_PAGED, list.size() * sizeof(WCHAR), kInterfaceListTag));
+    if (out == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    std::copy(list.begin(), list.end(), out);
+    *SymbolicLinkList = out;
+    return STATUS_SUCCESS;
+}
+
 namespace kmdf {
 
 namespace {
@@ -154,6 +192,7 @@ void Broadcast(Machine::State& s, const InterfaceInstance& i, const GUID& event)
 
 void Machine::ArriveInterface(const GUID& interfaceClass, const std::wstring& symbolicLink,
                               const std::wstring& deviceName) {
+    WorkAfterReturn work{*this};
     InterfaceInstance i{interfaceClass, symbolicLink, deviceName};
     {
         std::lock_guard guard(state_->lock);
@@ -163,6 +202,7 @@ void Machine::ArriveInterface(const GUID& interfaceClass, const std::wstring& sy
 }
 
 void Machine::RemoveInterface(const GUID& interfaceClass, const std::wstring& symbolicLink) {
+    WorkAfterReturn work{*this};
     InterfaceInstance removed;
     {
         std::lock_guard guard(state_->lock);

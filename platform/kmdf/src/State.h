@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct _DRIVER_OBJECT {
@@ -35,7 +36,7 @@ namespace kmdf {
 // Ends the simulated system with a message, as a bug check ends the real one.
 [[noreturn]] void BugCheck(const std::string& why);
 
-enum class ObjectKind { Driver, Device, Collection, Memory, IoTarget, ResourceList };
+enum class ObjectKind { Driver, Device, Collection, Memory, IoTarget, ResourceList, WorkItem };
 const char* KindName(ObjectKind kind);
 
 struct Object {
@@ -87,6 +88,20 @@ struct IoTargetImpl : Object {
     bool isDefault = false;
     std::shared_ptr<Endpoint> endpoint;
     PFILE_OBJECT fileObject = nullptr;
+    // An existing-device target opened with a file object: the framework's own reference on
+    // it, and its registration for target device change notifications on it.
+    PFILE_OBJECT remoteFile = nullptr;
+    WDF_IO_TARGET_OPEN_PARAMS opened{};
+    std::wstring deviceName; // of the device it was opened on
+    DeviceImpl* device = nullptr;
+};
+
+struct WorkItemImpl : Object {
+    WorkItemImpl() : Object(ObjectKind::WorkItem) {}
+    WDF_WORKITEM_CONFIG config{};
+    bool queued = false;
+    std::mutex running; // held while the callback runs: one item never runs twice at once
+    std::thread::id runner;
 };
 
 struct ResourceListImpl : Object {
@@ -177,6 +192,8 @@ struct Machine::State {
     std::map<PVOID, std::unique_ptr<Notification>> notifications;
     std::condition_variable_any notificationsIdle;
     std::map<PVOID, int> references;
+    std::set<IoTargetImpl*> remoteTargets; // registered for target device change
+    std::deque<WorkItemImpl*> workQueue;   // queued, not yet running
     int wppSessions = 0;
     std::string wppControlGuid;
     std::optional<WppSession> wppSession = WppSession{};
@@ -221,6 +238,13 @@ class PowerPathScope {
     bool active_;
 };
 
+// Runs the queued work items when the operation that declares it returns, after the
+// operation's own locks have been released.
+struct WorkAfterReturn {
+    Machine& machine;
+    ~WorkAfterReturn() { machine.RunWorkItems(); }
+};
+
 // The state of the machine that is running, or a bug check if there is none.
 Machine::State& Current();
 // Status the named routine must fail with now, or STATUS_SUCCESS.
@@ -260,6 +284,8 @@ template <typename T> T* LookupAs(WDFOBJECT handle, ObjectKind kind, const char*
 NTSTATUS Attach(Object* object, PWDF_OBJECT_ATTRIBUTES attributes, Object* defaultParent,
                 const char* routine);
 void DeleteObject(Object* object);
+void CloseTarget(IoTargetImpl* target, bool forGood);
+void FlushWorkItem(WorkItemImpl* item);
 
 std::string GuidText(const GUID& guid);
 std::wstring UnicodeText(PCUNICODE_STRING text);

@@ -164,6 +164,11 @@ class Machine {
     bool ProviderRegistered(const GUID& provider) const;
     std::vector<EventRecord> Events() const;
 
+    // Runs the work items queued now, and those they queue, on the calling thread as the
+    // system's worker. The machine calls it when an operation that runs driver code returns
+    // (start, D0 entry, interface and device changes).
+    void RunWorkItems();
+
     // The world beside the driver.
     void AddNamedDevice(const std::wstring& name, std::shared_ptr<Endpoint> endpoint);
     void RemoveNamedDevice(const std::wstring& name);
@@ -172,6 +177,19 @@ class Machine {
     void ArriveInterface(const GUID& interfaceClass, const std::wstring& symbolicLink,
                          const std::wstring& deviceName);
     void RemoveInterface(const GUID& interfaceClass, const std::wstring& symbolicLink);
+    // A named device's removal, as the PnP manager delivers it to every registration for
+    // target device change on a file object of the device, the framework's own for a remote
+    // I/O target included. QueryRemoveDevice returns false when the removal is vetoed: a file
+    // object of the device was still referenced after the query (remove-cancelled has then
+    // been delivered). CompleteRemoveDevice, after a query that was not vetoed, and
+    // SurpriseRemoveDevice, without any query, deliver remove-complete and take the device
+    // out of the namespace.
+    bool QueryRemoveDevice(const std::wstring& name);
+    void CancelRemoveDevice(const std::wstring& name);
+    void CompleteRemoveDevice(const std::wstring& name);
+    void SurpriseRemoveDevice(const std::wstring& name);
+    // File object references on the named device, by anybody.
+    std::size_t DeviceReferences(const std::wstring& name) const;
     void SetFirmwareTable(ULONG provider, ULONG tableId, std::vector<std::uint8_t> table);
 
     struct State;

@@ -1,0 +1,140 @@
+// Target device change: query-remove, remove-cancelled and remove-complete of a named device,
+// delivered to every I/O target registered on a file object of it. A target without the
+// driver's callbacks gets the framework's defaults: closed on query-remove, left closed on
+// remove-cancelled (an existing-device target has nothing to reopen with), closed for good on
+// remove-complete.
+#include "State.h"
+
+using namespace kmdf;
+
+namespace {
+
+enum class Change { QueryRemove, RemoveCancelled, RemoveComplete };
+
+std::vector<IoTargetImpl*> TargetsOn(Machine::State& s, const std::wstring& name) {
+    std::lock_guard guard(s.lock);
+    std::vector<IoTargetImpl*> out;
+    for (IoTargetImpl* t : s.remoteTargets) {
+        if (t->deviceName == name) {
+            out.push_back(t);
+        }
+    }
+    return out;
+}
+
+WDFIOTARGET Handle(IoTargetImpl* t) {
+    return reinterpret_cast<WDFIOTARGET>(static_cast<Object*>(t));
+}
+
+DeviceId Owner(Machine::State& s, IoTargetImpl* t) {
+    std::lock_guard guard(s.lock);
+    for (auto& [id, node] : s.devices) {
+        if (node->device == t->device) {
+            return id;
+        }
+    }
+    return 0;
+}
+
+// Returns false when the driver's query-remove callback refused the removal.
+bool Deliver(Machine::State& s, IoTargetImpl* t, Change change) {
+    const WDF_IO_TARGET_OPEN_PARAMS& p = t->opened;
+    DeviceId device = Owner(s, t);
+    switch (change) {
+    case Change::QueryRemove:
+        if (p.EvtIoTargetQueryRemove == nullptr) {
+            CloseTarget(t, false);
+            return true;
+        } else {
+            CallbackScope scope("EvtIoTargetQueryRemove", device);
+            return NT_SUCCESS(scope.Returned(p.EvtIoTargetQueryRemove(Handle(t))));
+        }
+    case Change::RemoveCancelled:
+        if (p.EvtIoTargetRemoveCanceled != nullptr) {
+            CallbackScope scope("EvtIoTargetRemoveCanceled", device);
+            p.EvtIoTargetRemoveCanceled(Handle(t));
+        }
+        return true;
+    case Change::RemoveComplete: {
+        std::lock_guard guard(s.lock);
+        s.remoteTargets.erase(t); // the registration ends with the device
+    }
+        if (p.EvtIoTargetRemoveComplete == nullptr) {
+            CloseTarget(t, true);
+        } else {
+            CallbackScope scope("EvtIoTargetRemoveComplete", device);
+            p.EvtIoTargetRemoveComplete(Handle(t));
+        }
+        return true;
+    }
+    return true;
+}
+
+// A target deleted since the list was taken is no longer told.
+bool StillRegistered(Machine::State& s, IoTargetImpl* t) {
+    std::lock_guard guard(s.lock);
+    return s.remoteTargets.count(t) != 0;
+}
+
+void DeliverAll(Machine::State& s, const std::wstring& name, Change change) {
+    for (IoTargetImpl* t : TargetsOn(s, name)) {
+        if (StillRegistered(s, t)) {
+            Deliver(s, t, change);
+        }
+    }
+}
+
+std::size_t References(const Machine::State& s, const std::wstring& name) {
+    std::lock_guard guard(s.lock);
+    std::size_t count = 0;
+    for (auto& [object, references] : s.references) {
+        auto* file = static_cast<const _FILE_OBJECT*>(object);
+        if (file->DeviceObject != nullptr && file->DeviceObject->Name == name) {
+            count += static_cast<std::size_t>(references);
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+namespace kmdf {
+
+bool Machine::QueryRemoveDevice(const std::wstring& name) {
+    WorkAfterReturn work{*this};
+    bool refused = false;
+    for (IoTargetImpl* t : TargetsOn(*state_, name)) {
+        if (StillRegistered(*state_, t)) {
+            refused = !Deliver(*state_, t, Change::QueryRemove) || refused;
+        }
+    }
+    // A file object still referenced keeps the device open: the PnP manager vetoes.
+    if (refused || References(*state_, name) != 0) {
+        DeliverAll(*state_, name, Change::RemoveCancelled);
+        return false;
+    }
+    return true;
+}
+
+void Machine::CancelRemoveDevice(const std::wstring& name) {
+    WorkAfterReturn work{*this};
+    DeliverAll(*state_, name, Change::RemoveCancelled);
+}
+
+void Machine::CompleteRemoveDevice(const std::wstring& name) {
+    WorkAfterReturn work{*this};
+    DeliverAll(*state_, name, Change::RemoveComplete);
+    RemoveNamedDevice(name);
+}
+
+void Machine::SurpriseRemoveDevice(const std::wstring& name) {
+    WorkAfterReturn work{*this};
+    RemoveNamedDevice(name);
+    DeliverAll(*state_, name, Change::RemoveComplete);
+}
+
+std::size_t Machine::DeviceReferences(const std::wstring& name) const {
+    return References(*state_, name);
+}
+
+} // namespace kmdf

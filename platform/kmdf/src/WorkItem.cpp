@@ -1,0 +1,126 @@
+// Framework work items. The system's worker runs queued items when the machine's current
+// operation has returned (Machine::RunWorkItems), one of the schedules the real worker
+// threads may take, so that runs stay repeatable. A flush runs a queued item at once, or
+// waits for one running on another thread.
+#include "State.h"
+
+#include <algorithm>
+
+using namespace kmdf;
+
+namespace {
+
+WorkItemImpl* Item(WDFWORKITEM handle, const char* routine) {
+    return LookupAs<WorkItemImpl>(handle, ObjectKind::WorkItem, routine);
+}
+
+DeviceId DeviceOf(Machine::State& s, Object* o) {
+    std::lock_guard guard(s.lock);
+    for (; o != nullptr; o = o->parent) {
+        for (auto& [id, node] : s.devices) {
+            if (node->device == o) {
+                return id;
+            }
+        }
+    }
+    return 0;
+}
+
+void Run(Machine::State& s, WorkItemImpl* item) {
+    std::lock_guard running(item->running);
+    {
+        std::lock_guard guard(s.lock);
+        item->queued = false;
+        item->runner = std::this_thread::get_id();
+    }
+    {
+        CallbackScope scope("EvtWorkItem", DeviceOf(s, item));
+        item->config.EvtWorkItemFunc(reinterpret_cast<WDFWORKITEM>(static_cast<Object*>(item)));
+    }
+    std::lock_guard guard(s.lock);
+    item->runner = std::thread::id();
+}
+
+} // namespace
+
+NTSTATUS WdfWorkItemCreate(PWDF_WORKITEM_CONFIG Config, PWDF_OBJECT_ATTRIBUTES Attributes,
+                           WDFWORKITEM* WorkItem) {
+    if (WorkItem == nullptr) {
+        BugCheck("WdfWorkItemCreate: no out-handle");
+    }
+    *WorkItem = nullptr;
+    if (Config == nullptr || Config->Size != sizeof(WDF_WORKITEM_CONFIG) ||
+        Config->EvtWorkItemFunc == nullptr) {
+        BugCheck("WdfWorkItemCreate: the configuration was not initialised");
+    }
+    if (Attributes == nullptr || Attributes->ParentObject == nullptr) {
+        BugCheck("WdfWorkItemCreate: a work item needs a device or queue as its parent");
+    }
+    NTSTATUS status = InjectedFailure("WdfWorkItemCreate");
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    auto* item = new WorkItemImpl;
+    item->config = *Config;
+    Attach(item, Attributes, nullptr, "WdfWorkItemCreate");
+    *WorkItem = reinterpret_cast<WDFWORKITEM>(static_cast<Object*>(item));
+    return STATUS_SUCCESS;
+}
+
+VOID WdfWorkItemEnqueue(WDFWORKITEM WorkItem) {
+    WorkItemImpl* item = Item(WorkItem, "WdfWorkItemEnqueue");
+    auto& s = Current();
+    std::lock_guard guard(s.lock);
+    if (!item->queued) {
+        item->queued = true;
+        s.workQueue.push_back(item);
+    }
+}
+
+WDFOBJECT WdfWorkItemGetParentObject(WDFWORKITEM WorkItem) {
+    return static_cast<Object*>(Item(WorkItem, "WdfWorkItemGetParentObject")->parent);
+}
+
+VOID WdfWorkItemFlush(WDFWORKITEM WorkItem) {
+    FlushWorkItem(Item(WorkItem, "WdfWorkItemFlush"));
+}
+
+namespace kmdf {
+
+void FlushWorkItem(WorkItemImpl* item) {
+    auto& s = Current();
+    bool queued;
+    {
+        std::lock_guard guard(s.lock);
+        if (item->runner == std::this_thread::get_id()) {
+            BugCheck("WdfWorkItemFlush: called from the work item's own callback");
+        }
+        queued = item->queued;
+        if (queued) {
+            auto& q = s.workQueue;
+            q.erase(std::remove(q.begin(), q.end(), item), q.end());
+        }
+    }
+    if (queued) {
+        Run(s, item);
+    } else {
+        std::lock_guard wait(item->running); // returns once a running callback has ended
+    }
+}
+
+void Machine::RunWorkItems() {
+    for (;;) {
+        WorkItemImpl* item;
+        {
+            std::lock_guard guard(state_->lock);
+            if (state_->workQueue.empty()) {
+                return;
+            }
+            item = state_->workQueue.front();
+            state_->workQueue.pop_front();
+        }
+        Run(*state_, item);
+    }
+}
+
+} // namespace kmdf
