@@ -93,16 +93,26 @@ _Use_decl_annotations_ VOID OnWakeLineWork(WDFWORKITEM WorkItem) {
     PFILTER_EXTENSION context =
         GetFilterExtension(static_cast<WDFDEVICE>(WdfWorkItemGetParentObject(WorkItem)));
 
+    WDFIOTARGET dropped = NULL;
+
     while (InterlockedExchange(&context->WakeLineWorkPending, 0) != 0) {
         LockWakeLine(context);
-        if (ReadAcquire(&context->WakeLineClosing) == 0 && DropClosedWakeLineTarget(context)) {
+        if (ReadAcquire(&context->WakeLineClosing) == 0 &&
+            DropClosedWakeLineTarget(context, &dropped)) {
             BindToPresentWakeLineService(context);
         }
         UnlockWakeLine(context);
+        // Deleted without the lock: deletion waits for the target's removal callback in
+        // flight, which takes it.
+        if (dropped != NULL) {
+            WdfObjectDelete(dropped);
+            dropped = NULL;
+        }
     }
 }
 
 VOID TearDownWakeLine(_In_ PFILTER_EXTENSION Context) {
+    WDFIOTARGET target;
     NTSTATUS status;
 
     TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "entry");
@@ -124,8 +134,12 @@ VOID TearDownWakeLine(_In_ PFILTER_EXTENSION Context) {
         WdfWorkItemFlush(Context->WakeLineWorkItem);
     }
     LockWakeLine(Context);
-    UnbindWakeLineService(Context, FALSE); // closed for good, also after a query-remove
-    DropClosedWakeLineTarget(Context);
+    target = DetachWakeLineTarget(Context);
     UnlockWakeLine(Context);
+    // Closed for good (also after a query-remove) by its deletion, without the lock: the
+    // deletion waits for a removal callback in flight, which takes it.
+    if (target != NULL) {
+        WdfObjectDelete(target);
+    }
     TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_WAKE, "exit");
 }

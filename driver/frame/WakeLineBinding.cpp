@@ -24,14 +24,14 @@ static PFILTER_EXTENSION TargetContext(WDFIOTARGET Target) {
     return GetFilterExtension(WdfIoTargetGetDevice(Target));
 }
 
-BOOLEAN DropClosedWakeLineTarget(_In_ PFILTER_EXTENSION Context) {
+BOOLEAN DropClosedWakeLineTarget(_In_ PFILTER_EXTENSION Context, _Out_ WDFIOTARGET* Dropped) {
+    *Dropped = NULL;
     // Closed for a query-remove: the framework still tells the target how the removal ends.
     if (Context->WakeLineTargetClosed == WAKE_LINE_TARGET_QUERY_REMOVED) {
         return FALSE;
     }
-    if (Context->WakeLineTargetClosed == WAKE_LINE_TARGET_CLOSED &&
-        Context->WakeLineTarget != NULL) {
-        WdfObjectDelete(Context->WakeLineTarget);
+    if (Context->WakeLineTargetClosed == WAKE_LINE_TARGET_CLOSED) {
+        *Dropped = Context->WakeLineTarget;
         Context->WakeLineTarget = NULL;
     }
     Context->WakeLineTargetClosed = WAKE_LINE_TARGET_OPEN;
@@ -66,6 +66,15 @@ VOID UnbindWakeLineService(_In_ PFILTER_EXTENSION Context, _In_ BOOLEAN ForQuery
     }
 }
 
+WDFIOTARGET DetachWakeLineTarget(_In_ PFILTER_EXTENSION Context) {
+    WDFIOTARGET target = Context->WakeLineTarget;
+
+    Context->WakeLineTarget = NULL; // so the unbind leaves it open
+    UnbindWakeLineService(Context, FALSE);
+    Context->WakeLineTargetClosed = WAKE_LINE_TARGET_OPEN;
+    return target;
+}
+
 // A target on the service's device, with the file object of the look-up, told of the
 // device's removal.
 static NTSTATUS OpenWakeLineTarget(_In_ PFILTER_EXTENSION Context, _In_ PDEVICE_OBJECT Device,
@@ -98,13 +107,17 @@ static NTSTATUS OpenWakeLineTarget(_In_ PFILTER_EXTENSION Context, _In_ PDEVICE_
 }
 
 // Opens the device behind one symbolic link and queries its interface.
+// A target opened but without the interface comes back in *Failed, to be deleted without
+// the lock.
 static BOOLEAN BindWakeLineService(_In_ PFILTER_EXTENSION Extension,
-                                   _In_ PUNICODE_STRING SymbolicLinkName) {
+                                   _In_ PUNICODE_STRING SymbolicLinkName,
+                                   _Out_ WDFIOTARGET* Failed) {
     PFILE_OBJECT file = NULL;
     PDEVICE_OBJECT device = NULL;
     WDFIOTARGET target;
     NTSTATUS status;
 
+    *Failed = NULL;
     status = IoGetDeviceObjectPointer(SymbolicLinkName, FILE_ALL_ACCESS, &file, &device);
     if (!NT_SUCCESS(status) || device == NULL) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE, "IoGetDeviceObjectPointer failed, status 0x%08X",
@@ -131,8 +144,7 @@ static BOOLEAN BindWakeLineService(_In_ PFILTER_EXTENSION Extension,
     if (!NT_SUCCESS(status)) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_WAKE,
                     "WdfIoTargetQueryForInterface failed, status 0x%08X", status);
-        UnbindWakeLineService(Extension, FALSE);
-        DropClosedWakeLineTarget(Extension);
+        *Failed = DetachWakeLineTarget(Extension);
         return FALSE;
     }
 
@@ -148,6 +160,7 @@ static BOOLEAN BindWakeLineService(_In_ PFILTER_EXTENSION Extension,
 VOID BindToPresentWakeLineService(_In_ PFILTER_EXTENSION Context) {
     PWSTR links = NULL; // a list of strings ended by an empty one
     UNICODE_STRING link;
+    WDFIOTARGET failed;
     NTSTATUS status;
 
     if (WakeInterfaceIsReady(Context)) {
@@ -161,8 +174,16 @@ VOID BindToPresentWakeLineService(_In_ PFILTER_EXTENSION Context) {
     }
     for (PWSTR next = links; *next != L'\0'; next += link.Length / sizeof(WCHAR) + 1) {
         RtlInitUnicodeString(&link, next);
-        if (BindWakeLineService(Context, &link)) {
+        if (BindWakeLineService(Context, &link, &failed)) {
             break;
+        }
+        if (failed != NULL) {
+            UnlockWakeLine(Context);
+            WdfObjectDelete(failed);
+            LockWakeLine(Context);
+            if (ReadAcquire(&Context->WakeLineClosing) != 0) {
+                break;
+            }
         }
     }
     ExFreePool(links);

@@ -11,11 +11,13 @@ EVT_WDF_IO_TARGET_REMOVE_COMPLETE OnWakeLineRemoveComplete;
 EXTERN_C_END
 
 // Binds to the first present instance of the service; nothing when none can be bound.
+// Called and returns with the lock held, but lets it go to delete a target that failed:
+// deleting a target waits for its removal callbacks in flight, and they take the lock.
 VOID BindToPresentWakeLineService(_In_ PFILTER_EXTENSION Context);
 
 // Stops using the interface: no new call starts, the call in flight returns, the interface
 // and the file object are given back and the target is closed (for a query-remove, so that a
-// cancel can be told). The target itself stays until DropClosedWakeLineTarget.
+// cancel can be told). The target itself stays until DropClosedWakeLineTarget takes it.
 VOID UnbindWakeLineService(_In_ PFILTER_EXTENSION Context, _In_ BOOLEAN ForQueryRemove);
 
 // WakeLineTargetClosed: open (or none), closed for a query-remove whose outcome is still to
@@ -24,9 +26,14 @@ constexpr UCHAR WAKE_LINE_TARGET_OPEN = 0;
 constexpr UCHAR WAKE_LINE_TARGET_QUERY_REMOVED = 1;
 constexpr UCHAR WAKE_LINE_TARGET_CLOSED = 2;
 
-// Deletes a target that a removal closed for good; FALSE while a query-remove's outcome is
-// still to come (nothing may be bound meanwhile).
-BOOLEAN DropClosedWakeLineTarget(_In_ PFILTER_EXTENSION Context);
+// Takes from the context a target that a removal closed for good, for the caller to delete
+// once it has let the lock go; FALSE while a query-remove's outcome is still to come
+// (nothing may be bound meanwhile).
+BOOLEAN DropClosedWakeLineTarget(_In_ PFILTER_EXTENSION Context, _Out_ WDFIOTARGET* Dropped);
+
+// Unbinds and takes the target from the context without closing it; the caller deletes it
+// (which closes it for good) once it has let the lock go.
+WDFIOTARGET DetachWakeLineTarget(_In_ PFILTER_EXTENSION Context);
 
 // Queues the work item that handles the service's notifications, unless release hardware
 // has begun.

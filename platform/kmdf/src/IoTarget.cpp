@@ -128,6 +128,18 @@ void CloseTarget(IoTargetImpl* t, bool forGood) {
             s.remoteTargets.erase(t);
         }
     }
+    if (forGood) {
+        // Ending the registration waits for its callbacks in flight on other threads.
+        std::unique_lock guard(s.lock);
+        s.targetsIdle.wait(guard, [t] {
+            for (std::thread::id id : t->delivering) {
+                if (id != std::this_thread::get_id()) {
+                    return false;
+                }
+            }
+            return true;
+        });
+    }
     if (file != nullptr) {
         ObDereferenceObject(file);
     }

@@ -94,6 +94,9 @@ struct IoTargetImpl : Object {
     WDF_IO_TARGET_OPEN_PARAMS opened{};
     std::wstring deviceName; // of the device it was opened on
     DeviceImpl* device = nullptr;
+    // Target device change callbacks running now, and their threads: closing for good waits
+    // for them, except on a callback's own thread.
+    std::vector<std::thread::id> delivering;
 };
 
 struct WorkItemImpl : Object {
@@ -102,6 +105,7 @@ struct WorkItemImpl : Object {
     bool queued = false;
     std::mutex running; // held while the callback runs: one item never runs twice at once
     std::thread::id runner;
+    int claimed = 0; // taken off the queue by a thread that has yet to finish running it
 };
 
 struct ResourceListImpl : Object {
@@ -193,7 +197,9 @@ struct Machine::State {
     std::condition_variable_any notificationsIdle;
     std::map<PVOID, int> references;
     std::set<IoTargetImpl*> remoteTargets; // registered for target device change
-    std::deque<WorkItemImpl*> workQueue;   // queued, not yet running
+    std::condition_variable_any targetsIdle;
+    std::condition_variable_any workIdle;
+    std::deque<WorkItemImpl*> workQueue; // queued, not yet running
     int wppSessions = 0;
     std::string wppControlGuid;
     std::optional<WppSession> wppSession = WppSession{};

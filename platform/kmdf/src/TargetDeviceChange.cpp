@@ -5,6 +5,9 @@
 // remove-complete.
 #include "State.h"
 
+#include <algorithm>
+#include <thread>
+
 using namespace kmdf;
 
 namespace {
@@ -55,10 +58,7 @@ bool Deliver(Machine::State& s, IoTargetImpl* t, Change change) {
             p.EvtIoTargetRemoveCanceled(Handle(t));
         }
         return true;
-    case Change::RemoveComplete: {
-        std::lock_guard guard(s.lock);
-        s.remoteTargets.erase(t); // the registration ends with the device
-    }
+    case Change::RemoveComplete:
         if (p.EvtIoTargetRemoveComplete == nullptr) {
             CloseTarget(t, true);
         } else {
@@ -70,17 +70,40 @@ bool Deliver(Machine::State& s, IoTargetImpl* t, Change change) {
     return true;
 }
 
-// A target deleted since the list was taken is no longer told.
-bool StillRegistered(Machine::State& s, IoTargetImpl* t) {
+// A target deleted since the list was taken is no longer told. One still registered is
+// marked busy under the lock, so its deletion on another thread waits for the callback.
+bool BeginDelivery(Machine::State& s, IoTargetImpl* t, Change change) {
     std::lock_guard guard(s.lock);
-    return s.remoteTargets.count(t) != 0;
+    if (s.remoteTargets.count(t) == 0) {
+        return false;
+    }
+    if (change == Change::RemoveComplete) {
+        s.remoteTargets.erase(t); // the registration ends with the device
+    }
+    t->delivering.push_back(std::this_thread::get_id());
+    return true;
+}
+
+void EndDelivery(Machine::State& s, IoTargetImpl* t) {
+    std::lock_guard guard(s.lock);
+    auto it = std::find(t->delivering.begin(), t->delivering.end(), std::this_thread::get_id());
+    t->delivering.erase(it);
+    s.targetsIdle.notify_all();
+}
+
+// Returns false when the removal was refused.
+bool DeliverIfRegistered(Machine::State& s, IoTargetImpl* t, Change change) {
+    if (!BeginDelivery(s, t, change)) {
+        return true;
+    }
+    bool accepted = Deliver(s, t, change);
+    EndDelivery(s, t);
+    return accepted;
 }
 
 void DeliverAll(Machine::State& s, const std::wstring& name, Change change) {
     for (IoTargetImpl* t : TargetsOn(s, name)) {
-        if (StillRegistered(s, t)) {
-            Deliver(s, t, change);
-        }
+        DeliverIfRegistered(s, t, change);
     }
 }
 
@@ -104,9 +127,7 @@ bool Machine::QueryRemoveDevice(const std::wstring& name) {
     WorkAfterReturn work{*this};
     bool refused = false;
     for (IoTargetImpl* t : TargetsOn(*state_, name)) {
-        if (StillRegistered(*state_, t)) {
-            refused = !Deliver(*state_, t, Change::QueryRemove) || refused;
-        }
+        refused = !DeliverIfRegistered(*state_, t, Change::QueryRemove) || refused;
     }
     // A file object still referenced keeps the device open: the PnP manager vetoes.
     if (refused || References(*state_, name) != 0) {

@@ -26,19 +26,24 @@ DeviceId DeviceOf(Machine::State& s, Object* o) {
     return 0;
 }
 
+// The caller has claimed the item (taken it off the queue under the lock).
 void Run(Machine::State& s, WorkItemImpl* item) {
-    std::lock_guard running(item->running);
     {
+        std::lock_guard running(item->running);
+        {
+            std::lock_guard guard(s.lock);
+            item->runner = std::this_thread::get_id();
+        }
+        {
+            CallbackScope scope("EvtWorkItem", DeviceOf(s, item));
+            item->config.EvtWorkItemFunc(reinterpret_cast<WDFWORKITEM>(static_cast<Object*>(item)));
+        }
         std::lock_guard guard(s.lock);
-        item->queued = false;
-        item->runner = std::this_thread::get_id();
-    }
-    {
-        CallbackScope scope("EvtWorkItem", DeviceOf(s, item));
-        item->config.EvtWorkItemFunc(reinterpret_cast<WDFWORKITEM>(static_cast<Object*>(item)));
+        item->runner = std::thread::id();
     }
     std::lock_guard guard(s.lock);
-    item->runner = std::thread::id();
+    --item->claimed;
+    s.workIdle.notify_all();
 }
 
 } // namespace
@@ -99,13 +104,16 @@ void FlushWorkItem(WorkItemImpl* item) {
         if (queued) {
             auto& q = s.workQueue;
             q.erase(std::remove(q.begin(), q.end(), item), q.end());
+            item->queued = false;
+            ++item->claimed;
         }
     }
     if (queued) {
         Run(s, item);
-    } else {
-        std::lock_guard wait(item->running); // returns once a running callback has ended
     }
+    // Returns once no other thread is about to run it or running it.
+    std::unique_lock guard(s.lock);
+    s.workIdle.wait(guard, [item] { return item->claimed == 0; });
 }
 
 void Machine::RunWorkItems() {
@@ -118,6 +126,8 @@ void Machine::RunWorkItems() {
             }
             item = state_->workQueue.front();
             state_->workQueue.pop_front();
+            item->queued = false;
+            ++item->claimed;
         }
         Run(*state_, item);
     }
