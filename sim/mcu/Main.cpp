@@ -11,17 +11,10 @@
 
 int main(int argc, char** argv) {
     mcusim::McuSettings settings = mcusim::McuSettings::Defaults();
+    if (std::optional<int> exitCode = mcusim::ReadCommandLine(argc, argv, settings)) {
+        return *exitCode;
+    }
     std::string error;
-    bool help = false;
-    if (!mcusim::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), settings, error,
-                              help)) {
-        std::cerr << "mcu-sim: " << error << "\n(mcu-sim --help lists the options)\n";
-        return 2;
-    }
-    if (help) {
-        std::cout << mcusim::HelpText();
-        return 0;
-    }
 
     // The signals that stop the simulator are taken by sigwait below, not by any thread.
     sigset_t stopSignals;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 
 namespace mcusim {
 namespace {
@@ -366,6 +367,20 @@ COMMAND is key (0x62), enable (0x63), flag (0x64), version (0x03), tpversion (0x
 command code; a code that no MCU takes is answered only through --answer. Get key answers 2
 bytes (selector, key length) and the key.
 )";
+}
+
+std::optional<int> ReadCommandLine(int argc, char** argv, McuSettings& settings) {
+    std::string error;
+    bool help = false;
+    if (!ParseOptions(std::vector<std::string>(argv + 1, argv + argc), settings, error, help)) {
+        std::cerr << "mcu-sim: " << error << "\n(mcu-sim --help lists the options)\n";
+        return 2;
+    }
+    if (help) {
+        std::cout << HelpText();
+        return 0;
+    }
+    return std::nullopt;
 }
 
 } // namespace mcusim

@@ -82,6 +82,10 @@ bool ParseOptions(const std::vector<std::string>& arguments, McuSettings& settin
 // The text of mcu-sim --help.
 std::string HelpText();
 
+// Reads mcu-sim's command line into `settings`. Returns the exit code when the program ends
+// here: 0 after printing the help text, 2 after printing a bad option's error.
+std::optional<int> ReadCommandLine(int argc, char** argv, McuSettings& settings);
+
 // Parses hexadecimal bytes ("a0a1..." or "a0 a1 ..."); false when malformed.
 bool ParseHex(const std::string& text, std::vector<uint8_t>& bytes);
 

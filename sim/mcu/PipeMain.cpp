@@ -13,17 +13,10 @@ int main(int argc, char** argv) {
     // "ready" and the help text leave as they do on Linux, without carriage returns.
     _setmode(_fileno(stdout), _O_BINARY);
     mcusim::McuSettings settings = mcusim::McuSettings::Defaults();
+    if (std::optional<int> exitCode = mcusim::ReadCommandLine(argc, argv, settings)) {
+        return *exitCode;
+    }
     std::string error;
-    bool help = false;
-    if (!mcusim::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), settings, error,
-                              help)) {
-        std::cerr << "mcu-sim: " << error << "\n(mcu-sim --help lists the options)\n";
-        return 2;
-    }
-    if (help) {
-        std::cout << mcusim::HelpText();
-        return 0;
-    }
     mcusim::PipeServer server(settings);
     if (!server.Start(error)) {
         std::cerr << "mcu-sim: " << error << "\n";
