@@ -202,6 +202,48 @@ TEST_F(ServiceLife, HeldFileObjectVetoesAndTargetsWithoutCallbacksGetTheDefaults
     ExpectBalancedAfterUnload();
 }
 
+// The stand-in: once a query-remove has passed, the device is remove-pending and opens fail
+// (by link and by name) until the removal is cancelled; after the removal completes nothing
+// of it can be found. Without this, an open between the query and the removal would bind to
+// an instance that no removal notification ever reaches.
+TEST_F(ServiceLife, OpensFailWhileARemovalIsPendingAndWorkAgainAfterTheCancel) {
+    service->Publish(machine);
+    std::wstring link = WakeLineService::kSymbolicLink;
+    UNICODE_STRING name;
+    RtlInitUnicodeString(&name, link.c_str());
+    PFILE_OBJECT file = nullptr;
+    PDEVICE_OBJECT device = nullptr;
+    auto open = [&] {
+        NTSTATUS status = IoGetDeviceObjectPointer(&name, FILE_ALL_ACCESS, &file, &device);
+        if (NT_SUCCESS(status)) {
+            ObDereferenceObject(file);
+        }
+        return status;
+    };
+    kmdf::DeviceId id = Add(soc::kPrimary);
+    WDFIOTARGET target = nullptr;
+    ASSERT_EQ(WdfIoTargetCreate(machine.Device(id), WDF_NO_OBJECT_ATTRIBUTES, &target),
+              STATUS_SUCCESS);
+    std::wstring deviceName = WakeLineService::kDeviceName;
+    WDF_IO_TARGET_OPEN_PARAMS byName;
+    UNICODE_STRING targetName;
+    RtlInitUnicodeString(&targetName, deviceName.c_str());
+    WDF_IO_TARGET_OPEN_PARAMS_INIT_OPEN_BY_NAME(&byName, &targetName, FILE_ALL_ACCESS);
+
+    ASSERT_TRUE(service->QueryRemove(machine));
+    EXPECT_EQ(open(), STATUS_DELETE_PENDING);
+    EXPECT_EQ(WdfIoTargetOpen(target, &byName), STATUS_DELETE_PENDING);
+    service->CancelRemove(machine);
+    EXPECT_EQ(open(), STATUS_SUCCESS);
+
+    ASSERT_TRUE(service->QueryRemove(machine));
+    service->CompleteRemove(machine);
+    EXPECT_EQ(open(), STATUS_OBJECT_NAME_NOT_FOUND);
+    EXPECT_EQ(WdfIoTargetOpen(target, &byName), STATUS_OBJECT_NAME_NOT_FOUND);
+    WdfObjectDelete(target);
+    ExpectBalancedAfterUnload();
+}
+
 // A call through an interface of a removed instance ends the run, like an access past a
 // mapping.
 TEST_F(ServiceLife, CallIntoASurpriseRemovedInstanceIsFatal) {

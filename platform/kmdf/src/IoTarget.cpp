@@ -82,6 +82,9 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
         if (it == s.namedDevices.end()) {
             return STATUS_OBJECT_NAME_NOT_FOUND;
         }
+        if (s.removePending.count(it->first) != 0) {
+            return STATUS_DELETE_PENDING;
+        }
         t->endpoint = it->second->Endpoint;
         t->fileObject = new _FILE_OBJECT{it->second.get(), it->second};
     } else if (OpenParams->Type == WdfIoTargetOpenUseExistingDevice) {

@@ -105,6 +105,9 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK Desire
     if (it == s.namedDevices.end()) {
         return STATUS_OBJECT_NAME_NOT_FOUND;
     }
+    if (s.removePending.count(name) != 0) {
+        return STATUS_DELETE_PENDING;
+    }
     auto* file = new _FILE_OBJECT{it->second.get(), it->second};
     s.references[file] = 1;
     *FileObject = file;

@@ -208,6 +208,7 @@ struct Machine::State {
 
     // The world beside the driver.
     std::map<std::wstring, std::shared_ptr<_DEVICE_OBJECT>> namedDevices;
+    std::set<std::wstring> removePending; // query-remove passed; creates fail until cancel
     std::vector<InterfaceInstance> interfaces;
     std::map<std::pair<ULONG, ULONG>, std::vector<std::uint8_t>> firmwareTables;
     bool auxKlibInitialized = false;

@@ -107,8 +107,7 @@ void DeliverAll(Machine::State& s, const std::wstring& name, Change change) {
     }
 }
 
-std::size_t References(const Machine::State& s, const std::wstring& name) {
-    std::lock_guard guard(s.lock);
+std::size_t ReferencesLocked(const Machine::State& s, const std::wstring& name) {
     std::size_t count = 0;
     for (auto& [object, references] : s.references) {
         auto* file = static_cast<const _FILE_OBJECT*>(object);
@@ -117,6 +116,30 @@ std::size_t References(const Machine::State& s, const std::wstring& name) {
         }
     }
     return count;
+}
+
+std::size_t References(const Machine::State& s, const std::wstring& name) {
+    std::lock_guard guard(s.lock);
+    return ReferencesLocked(s, name);
+}
+
+// The PnP manager's veto: a file object still referenced keeps the device open. Once the
+// query has passed, the device is remove-pending, and a create on it fails (a function
+// driver fails every create after it succeeds a query-remove), so nobody can open it again
+// before the removal completes or is cancelled. Opens made while the notifications were
+// being delivered hold a reference and therefore veto.
+bool PassQuery(Machine::State& s, const std::wstring& name) {
+    std::lock_guard guard(s.lock);
+    if (ReferencesLocked(s, name) != 0) {
+        return false;
+    }
+    s.removePending.insert(name);
+    return true;
+}
+
+void EndPending(Machine::State& s, const std::wstring& name) {
+    std::lock_guard guard(s.lock);
+    s.removePending.erase(name);
 }
 
 } // namespace
@@ -129,8 +152,7 @@ bool Machine::QueryRemoveDevice(const std::wstring& name) {
     for (IoTargetImpl* t : TargetsOn(*state_, name)) {
         refused = !DeliverIfRegistered(*state_, t, Change::QueryRemove) || refused;
     }
-    // A file object still referenced keeps the device open: the PnP manager vetoes.
-    if (refused || References(*state_, name) != 0) {
+    if (refused || !PassQuery(*state_, name)) {
         DeliverAll(*state_, name, Change::RemoveCancelled);
         return false;
     }
@@ -139,6 +161,7 @@ bool Machine::QueryRemoveDevice(const std::wstring& name) {
 
 void Machine::CancelRemoveDevice(const std::wstring& name) {
     WorkAfterReturn work{*this};
+    EndPending(*state_, name);
     DeliverAll(*state_, name, Change::RemoveCancelled);
 }
 
@@ -146,6 +169,7 @@ void Machine::CompleteRemoveDevice(const std::wstring& name) {
     WorkAfterReturn work{*this};
     DeliverAll(*state_, name, Change::RemoveComplete);
     RemoveNamedDevice(name);
+    EndPending(*state_, name);
 }
 
 void Machine::SurpriseRemoveDevice(const std::wstring& name) {
