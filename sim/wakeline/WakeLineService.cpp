@@ -250,9 +250,19 @@ int WakeLineService::References(int instance) const {
     return instances_[instance - 1]->references_;
 }
 
+// The event in the service's history and in the SoC trace, where it falls among the driver's
+// register accesses and requests.
 void WakeLineService::Record(const char* event, int instance, bool vetoed) {
-    std::lock_guard guard(lock_);
-    kmdf::AppendBounded(events_, PnpEvent{event, instance, vetoed}, historyLimit_);
+    {
+        std::lock_guard guard(lock_);
+        kmdf::AppendBounded(events_, PnpEvent{event, instance, vetoed}, historyLimit_);
+    }
+    soc::TraceRecord r;
+    r.target = "wake-line";
+    r.event = event;
+    r.service = instance;
+    r.vetoed = vetoed;
+    soc_.RecordPnp(r);
 }
 
 NTSTATUS WakeLineService::Answer(Instance& instance, const GUID& type, INTERFACE* iface,
@@ -307,6 +317,7 @@ NTSTATUS WakeLineService::Configure(int number, const WAKE_LINE_REQUEST& request
     r.line = request.LineNumber;
     r.mode = request.Mode;
     r.status = status;
+    r.service = number;
     soc_.RecordRequest(r);
     return status;
 }

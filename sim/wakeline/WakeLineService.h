@@ -3,8 +3,9 @@
 // {902FE583-D28A-49C4-A8E0-23EFCEDCF7C7}. It answers the interface query with a record whose
 // ConfigureWakeLine it serves, or fails the query; it records every call with its line,
 // constant and mode, or fails the calls. Calls appear in the SoC trace as requests to
-// "wake-line". Every setting goes through the service's lock, so a test may change it while
-// instances run.
+// "wake-line" with the instance that answered, and the device's PnP events as "pnp" records of
+// "wake-line", each where it happens. Every setting goes through the service's lock, so a test may
+// change it while instances run.
 //
 // The device lives as Windows lets it: each publication is a new instance, numbered from 1,
 // with its own device name, symbolic link and context, and each interface handed out reaches

@@ -4,6 +4,7 @@
 // fresh run by check-golden.sh; these tests make sure what was reviewed stays right.
 #include "PowerFixture.h"
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -223,6 +224,91 @@ TEST(GoldenTraces, SleepAndWakeOfEachInstanceFollowThePowerTables) {
     // The late service changes only the requests: the same hardware twice.
     EXPECT_TRUE(HoldsInOrder(LoadGolden("late-service.primary"),
                              {SingleSleep(0), SingleWake(0), SingleSleep(0), SingleWake(0)}, 0));
+    // So does the service's life: an update, or a surprise removal and a new instance.
+    EXPECT_TRUE(
+        HoldsInOrder(LoadGolden("service-update.secondary"), {SingleSleep(1), SingleWake(1)}, 1));
+    EXPECT_TRUE(HoldsInOrder(LoadGolden("service-surprise-removal.multiport"),
+                             {MultiportSleep(), MultiportWake(), MultiportSleep(), MultiportWake()},
+                             2));
+}
+
+// What a golden trace shows of the wake-line service, in order: each event of its device with
+// the instance ("query-remove 1 passed"), and each request with the instance that answered it
+// ("0x209 -> 2").
+std::vector<std::string> ServiceRouting(const std::string& name) {
+    std::ifstream file(std::string(PELVANE_GOLDEN_DIR) + "/" + name + ".jsonl");
+    EXPECT_TRUE(file) << name;
+    std::vector<std::string> routing;
+    std::string line;
+    while (std::getline(file, line)) {
+        std::string op = Value(line, "op");
+        if (Value(line, "target") != "wake-line") {
+            continue;
+        }
+        std::string service = Value(line, "service");
+        if (op == "pnp") {
+            std::string vetoed = Value(line, "vetoed");
+            std::string outcome = vetoed.empty() ? "" : vetoed == "true" ? " vetoed" : " passed";
+            routing.push_back(Value(line, "event") + " " + service + outcome);
+        } else if (op == "request") {
+            char text[32];
+            std::snprintf(text, sizeof text, "0x%llX -> ", Number(line, "line"));
+            routing.push_back(text + service);
+        }
+    }
+    return routing;
+}
+
+// The wake-line requests of one instance's sleep, each answered by `service`.
+std::vector<std::string> SleepRequests(const char* instance, int service) {
+    std::vector<const char*> lines = {"0x209", "0x208"};
+    if (std::string(instance) == "secondary") {
+        lines = {"0x20B", "0x20A"};
+    } else if (std::string(instance) == "multiport") {
+        lines = {"0x23B", "0x22E", "0x247", "0x244"};
+    }
+    std::vector<std::string> out;
+    for (const char* l : lines) {
+        out.push_back(std::string(l) + " -> " + std::to_string(service));
+    }
+    return out;
+}
+
+std::vector<std::string> Then(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Each request reaches the instance bound at the time, none reaches a removed instance, and
+// the service's events come in the order PnP delivers them. The world withdraws the service
+// after the scenario, once the driver has released the hardware.
+TEST(GoldenTraces, WakeLineRequestsReachTheServiceInstanceBoundAtTheTime) {
+    const std::vector<std::string> lastWithdrawn[] = {
+        {"query-remove 1 passed", "remove-complete 1"},
+        {"query-remove 2 passed", "remove-complete 2"}};
+    for (const char* instance : {"primary", "secondary", "multiport"}) {
+        SCOPED_TRACE(instance);
+        std::string suffix = std::string(".") + instance;
+        // Updated: the new instance answers the sleep.
+        EXPECT_EQ(
+            ServiceRouting("service-update" + suffix),
+            Then(Then({"arrival 1", "query-remove 1 passed", "remove-complete 1", "arrival 2"},
+                      SleepRequests(instance, 2)),
+                 lastWithdrawn[1]));
+        // Cancelled: the driver has opened instance 1 again, and it answers.
+        EXPECT_EQ(ServiceRouting("service-update-cancelled" + suffix),
+                  Then(Then({"arrival 1", "query-remove 1 passed", "remove-cancelled 1"},
+                            SleepRequests(instance, 1)),
+                       lastWithdrawn[0]));
+        // Surprise-removed: the first sleep has no service to ask, the second asks the new one.
+        EXPECT_EQ(
+            ServiceRouting("service-surprise-removal" + suffix),
+            Then(Then({"arrival 1", "surprise-removal 1", "arrival 2"}, SleepRequests(instance, 2)),
+                 lastWithdrawn[1]));
+        // Sleep and wake has the one instance throughout.
+        EXPECT_EQ(ServiceRouting("sleep-wake" + suffix),
+                  Then(Then({"arrival 1"}, SleepRequests(instance, 1)), lastWithdrawn[0]));
+    }
 }
 
 } // namespace

@@ -166,6 +166,42 @@ TEST(SimReport, SummaryOfASleepAndWakeShowsEachTransitionsRequestsAndEvents) {
     EXPECT_EQ(lines.empty() ? "" : lines[0].substr(0, 11), "multiport: ");
 }
 
+// The readable trace of an update of the wake-line service that is cancelled: each event of
+// the service's device on a line of its own where it happened, and each request with the
+// instance that answered it.
+TEST(SimReport, TraceShowsTheServiceEventsAndWhichInstanceAnswered) {
+    soc::Soc soc;
+    {
+        kmdf::Machine machine(soc);
+        std::ostringstream errors;
+        ASSERT_TRUE(pelvane::RunScenario("service-update-cancelled", {0}, soc, machine, errors))
+            << errors.str();
+    }
+    std::ostringstream out;
+    pelvane::PrintReadableTrace(soc.Records(), {}, out);
+    std::vector<std::string> lines;
+    std::istringstream text(out.str());
+    for (std::string line; std::getline(text, line);) {
+        bool service = line.find("==== pnp") != std::string::npos ||
+                       line.find("request wake-line") != std::string::npos ||
+                       line.find("==== system sleep") != std::string::npos;
+        if (service) {
+            lines.push_back(line.substr(line.find_first_not_of(' ', 26)));
+        }
+    }
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "==== pnp wake-line arrival service 1",
+                         "==== pnp wake-line query-remove service 1 passed",
+                         "==== pnp wake-line remove-cancelled service 1",
+                         "==== system sleep",
+                         "request wake-line line 0x209 mode 1 service 1 -> 0x00000000",
+                         "request wake-line line 0x208 mode 1 service 1 -> 0x00000000",
+                         "==== pnp wake-line query-remove service 1 passed",
+                         "==== pnp wake-line remove-complete service 1",
+                     }))
+        << out.str();
+}
+
 // pelvane-sim's summary of one scenario on one instance with that --wpp setting.
 std::string SummaryWith(const std::string& scenario, const char* instance, const char* wpp,
                         const pelvane::EventNames& names) {

@@ -412,6 +412,13 @@ void Soc::RecordRequest(TraceRecord r) {
     Append(std::move(r));
 }
 
+void Soc::RecordPnp(TraceRecord r) {
+    std::lock_guard guard(lock_);
+    r.tNs = clock_.LatestNs();
+    r.op = Op::Pnp;
+    Append(std::move(r));
+}
+
 std::vector<TraceRecord> Soc::Records() const {
     std::lock_guard guard(lock_);
     return trace_;

@@ -24,6 +24,8 @@ const char* OpName(Op op) {
         return "system";
     case Op::Callback:
         return "callback";
+    case Op::Pnp:
+        return "pnp";
     }
     return "?";
 }
@@ -115,6 +117,9 @@ std::string FormatText(const TraceRecord& r) {
         if (r.mode >= 0) {
             out << " mode " << r.mode;
         }
+        if (r.service > 0) {
+            out << " service " << r.service;
+        }
         std::snprintf(body, sizeof body, " -> 0x%08X", static_cast<unsigned>(r.status));
         out << body;
         break;
@@ -123,6 +128,12 @@ std::string FormatText(const TraceRecord& r) {
         out << "==== system " << r.event;
         if (!r.device.empty()) {
             out << " " << r.device << (r.written ? " written" : " not written");
+        }
+        break;
+    case Op::Pnp:
+        out << "==== pnp " << r.target << " " << r.event << " service " << r.service;
+        if (r.event == "query-remove") {
+            out << (r.vetoed ? " vetoed" : " passed");
         }
         break;
     case Op::Callback:
@@ -190,12 +201,21 @@ std::string FormatJson(const TraceRecord& r) {
         if (r.mode >= 0) {
             out << ",\"mode\":" << r.mode;
         }
+        if (r.service > 0) {
+            out << ",\"service\":" << r.service;
+        }
         out << ",\"status\":" << r.status;
     } else if (r.op == Op::System) {
         out << ",\"event\":" << JsonString(r.event);
         if (!r.device.empty()) {
             out << ",\"device\":" << JsonString(r.device)
                 << ",\"written\":" << (r.written ? "true" : "false");
+        }
+    } else if (r.op == Op::Pnp) {
+        out << ",\"target\":" << JsonString(r.target) << ",\"event\":" << JsonString(r.event)
+            << ",\"service\":" << r.service;
+        if (r.event == "query-remove") {
+            out << ",\"vetoed\":" << (r.vetoed ? "true" : "false");
         }
     } else if (r.op == Op::Callback) {
         out << ",\"name\":" << JsonString(r.function) << ",\"phase\":\""

@@ -85,6 +85,10 @@ class Soc : public kmdf::Hardware {
     // status); op, time, actor and thread are set here.
     void RecordRequest(TraceRecord r);
 
+    // A PnP event of a device outside the SoC (Trace.h: target, event, service, vetoed), at
+    // the latest time of any actor, as it concerns them all.
+    void RecordPnp(TraceRecord r);
+
     // A system power event ("idle", "sleep", "hibernate", "power-off", ...) in the trace.
     void RecordSystem(const std::string& event);
     // The system is off (hibernation, fast startup, shutdown): every register returns to its
@@ -161,7 +165,7 @@ class Soc : public kmdf::Hardware {
     std::size_t traceLimit_ = 0;
     TraceSink* sink_ = nullptr;
     int hibernationPath_ = -1; // instance watched, -1 for none
-    bool watching_ = false; // the watched instance's D0 exit has begun
+    bool watching_ = false;    // the watched instance's D0 exit has begun
     bool pathTouched_ = false;
 };
 

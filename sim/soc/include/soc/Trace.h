@@ -1,7 +1,8 @@
 #pragma once
 // The access trace: every register read and write with its virtual time, place, value and
 // whether a full barrier preceded it; every delay with its kind and length; the driver's
-// diagnostics and events in between. Printable as text with register names, or as JSON lines.
+// diagnostics and events in between, its requests to devices outside the SoC and the PnP events
+// of those devices. Printable as text with register names, or as JSON lines.
 #include <soc/Layout.h>
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 
 namespace soc {
 
-enum class Op { Read, Write, Delay, Trace, Event, Request, System, Callback };
+enum class Op { Read, Write, Delay, Trace, Event, Request, System, Callback, Pnp };
 enum class DelayKind { Sleep, BusyWait };
 
 struct TraceRecord {
@@ -38,12 +39,18 @@ struct TraceRecord {
     int opcode = 0;
     std::vector<std::uint32_t> payload;
     // Requests the driver sends to devices outside the SoC: "acpi" (method = the object
-    // evaluated), "gpio" (level = the level driven), "wake-line" (line, mode).
+    // evaluated), "gpio" (level = the level driven), "wake-line" (line, mode, and the service
+    // instance that answered, numbered from 1).
     std::string target;
     std::string method;
     std::int64_t line = -1;
     std::int64_t mode = -1;
     std::int32_t status = 0;
+    int service = 0;
+    // A PnP event of the device `target` names ("wake-line"): `event` is "arrival",
+    // "query-remove", "remove-cancelled", "remove-complete" or "surprise-removal", of the
+    // instance `service`; `vetoed` tells whether a query-remove was refused.
+    bool vetoed = false;
     // System power events ("idle", "hibernate", "power-off", ...); "hibernation-image" names
     // the device the image went to and whether it was written.
     std::string event;
