@@ -94,16 +94,19 @@ run version-export-tests absent
 stage "end-to-end cases: Linux pair and Windows pair"
 host=${HOST_BUILD_DIR:-build/dev}
 cmake --preset dev >/dev/null
-cmake --build "$host" -j2 --target ostrel mcu-sim >/dev/null
+cmake --build "$host" -j2 --target ostrel mcu-sim version-caller winhost-reg >/dev/null
 linux_root=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-pair-XXXXXX")
-WINHOST_ROOT=$linux_root tests/wine/pair-cases.sh "$host/tool/ostrel" "$host/sim/mcu/mcu-sim" \
-    >"$out/pair-linux.txt" || fail "the Linux pair did not run its cases"
+linux_pair=("$host/tool/ostrel" "$host/sim/mcu/mcu-sim" "$host/tests/wine/version-caller"
+    "$host/platform/win32/reg/winhost-reg")
+windows_pair=(scripts/wine/ostrel scripts/wine/mcu-sim scripts/wine/version-caller scripts/wine/reg)
+WINHOST_ROOT=$linux_root tests/wine/pair-cases.sh "${linux_pair[@]}" >"$out/pair-linux.txt" ||
+    fail "the Linux pair did not run its cases"
 rm -rf "$linux_root"
-WINHOST_ROOT=$WINEPREFIX WINDOWS_BUILD_DIR=$build tests/wine/pair-cases.sh scripts/wine/ostrel \
-    scripts/wine/mcu-sim >"$out/pair-windows.txt" || fail "the Windows pair did not run its cases"
+WINHOST_ROOT=$WINEPREFIX WINDOWS_BUILD_DIR=$build tests/wine/pair-cases.sh "${windows_pair[@]}" \
+    >"$out/pair-windows.txt" || fail "the Windows pair did not run its cases"
 # A driver that closes its files fails the pending read with 1167; a closed pipe can only fail
 # it with 233 (ERROR_PIPE_NOT_CONNECTED). That one code is the pipe's, not the tool's.
 sed -i 's/^\(\[ERROR\] *ReadFile failed - error:\)233$/\11167/' "$out/pair-windows.txt"
 diff -u "$out/pair-linux.txt" "$out/pair-windows.txt" || fail "the pairs differ (above)"
-echo "$(grep -c '^== ostrel' "$out/pair-linux.txt") runs alike on both pairs"
+echo "$(grep -c '^== status' "$out/pair-linux.txt") runs alike on both pairs"
 echo "windows tests: ok"
