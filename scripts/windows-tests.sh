@@ -111,4 +111,14 @@ rm -rf "$linux_root"
 sed -i 's/^\(\[ERROR\] *ReadFile failed - error:\)233$/\11167/' "$out/pair-windows.txt"
 diff -u "$out/pair-linux.txt" "$out/pair-windows.txt" || fail "the pairs differ (above)"
 echo "$(grep -c '^== status' "$out/pair-linux.txt") runs alike on both pairs"
+# Opens that a pipe cannot refuse as a device does are refused at start, not served otherwise.
+for options in "--deny-open 32" "--deny-open 5 --allow-opens 1"; do
+    # shellcheck disable=SC2086
+    if WINHOST_ROOT=$WINEPREFIX WINDOWS_BUILD_DIR=$build timeout 30 scripts/wine/mcu-sim $options \
+        >/dev/null 2>"$out/refused.txt"; then
+        fail "mcu-sim.exe $options did not refuse to start"
+    fi
+    grep -q 'a named pipe' "$out/refused.txt" || fail "mcu-sim.exe $options: $(cat "$out/refused.txt")"
+done
+echo "mcu-sim.exe refuses the opens that a pipe cannot refuse as a device does"
 echo "windows tests: ok"

@@ -87,6 +87,9 @@ with_sim "--fault key=zero-length" rbtmcu
 with_sim "--fault flag=overlong:80" rkbd
 with_sim "--fault enable=short:8" ekbd
 with_sim "--interfaces 2" rkbd
+# Opens refused as a device refuses them.
+with_sim "--deny-open 5" rbtmcu ekbd
+start_sim --deny-open 5 && versions BT_MCU && stop_sim
 # The longest path the tool's buffer holds, and one unit more.
 with_sim "--path-length 255" ebtmcu
 with_sim "--path-length 256" ebtmcu
