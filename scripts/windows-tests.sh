@@ -121,4 +121,25 @@ for options in "--deny-open 32" "--deny-open 5 --allow-opens 1"; do
     grep -q 'a named pipe' "$out/refused.txt" || fail "mcu-sim.exe $options: $(cat "$out/refused.txt")"
 done
 echo "mcu-sim.exe refuses the opens that a pipe cannot refuse as a device does"
+
+# The exchange against a driver that answers at once, as a ratio to its 50 ms wait: printed for
+# both pairs, never judged (the machine's load decides the time).
+stage "exchange ratio: Linux pair and Windows pair"
+cmake --build "$host" -j2 --target exchange-ratio >/dev/null
+ratio() { # ratio LABEL ROOT MCU-SIM EXCHANGE-RATIO: one run of the exchanges against the driver
+    local line
+    coproc DRIVER { WINHOST_ROOT=$2 WINDOWS_BUILD_DIR=$build exec "$3"; }
+    local pid=$DRIVER_PID
+    if ! read -r -t 60 line <&"${DRIVER[0]}" || [ "$line" != ready ]; then
+        fail "$1: mcu-sim is not ready"
+    fi
+    line=$(WINHOST_ROOT=$2 WINDOWS_BUILD_DIR=$build "$4" 20) || fail "$1: $line"
+    kill "$pid"
+    wait "$pid" 2>/dev/null || true
+    echo "$1: $line"
+}
+linux_root=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-ratio-XXXXXX")
+ratio "Linux pair" "$linux_root" "$host/sim/mcu/mcu-sim" "$host/bench/exchange/exchange-ratio"
+rm -rf "$linux_root"
+ratio "Windows pair" "$WINEPREFIX" scripts/wine/mcu-sim scripts/wine/exchange-ratio
 echo "windows tests: ok"
