@@ -54,10 +54,12 @@ cp "$exe" "$build"/tests/windows/command-line-tests.exe \
 out=$build/wine-output
 mkdir -p "$out"
 
-run() { # run NAME ARGS...: a test program under Wine, its output kept in $out/NAME.txt
+# run NAME ARGS...: a test program under Wine (from $suite, or from $folder when that is set),
+# its output kept in $out/NAME.txt
+run() {
     local name=$1
     shift
-    if wine "$suite/$name.exe" "$@" >"$out/$name.txt" 2>&1; then
+    if wine "${folder:-$suite}/$name.exe" "$@" >"$out/$name.txt" 2>&1; then
         tr -d '\r' <"$out/$name.txt" | tail -1
     else
         tr -d '\r' <"$out/$name.txt"
@@ -71,6 +73,12 @@ run conformance-tests
 tr -d '\r' <"$out/conformance-tests.txt" | grep '^skip' || true
 
 run command-line-tests
+
+# The test-only configuration manager's own cases, in a folder of their own: beside the other
+# programs, it would stand in for Wine's cfgmgr32, which command-line-tests expects.
+mkdir -p "$suite/cfgmgr32"
+cp "$build"/tests/wine/cfgmgr32-tests.exe "$build"/tests/wine/cfgmgr32.dll "$suite/cfgmgr32/"
+folder=$suite/cfgmgr32 WINEDLLOVERRIDES="cfgmgr32=n;mscoree,mshtml=" run cfgmgr32-tests
 
 # What a Linux shell sees of the same process: -1 is exit status 255, and the records land
 # in the prefix's C:\ProgramData with CRLF line endings.
