@@ -156,7 +156,8 @@ versions MCU_SOFTWARE
 
 start_sim --trace --version "bt=BRIDGE_MCU 1.0.0.15" --version "kbd=TALMER_KBD 2.1.0.3(UK)" \
     --version "pen=PEN_KX92 3.0.2.1" --version "tp=TP_MCU 4.2.0.7" &&
-    versions BT_MCU TALMER_KBD_KX71_UK TALMER_KBD_KX71 OSKEN_KBD_S PEN_KX92 TP && stop_sim
+    versions BT_MCU TALMER_KBD_KX71_UK TALMER_KBD_KX71 OSKEN_KBD_S OSKEN_KBD_S_UK PEN_KX92 TP &&
+    stop_sim
 start_sim --version "bt=BRIDGE_MCU 1.0.0.15 (B)" && versions BT_MCU && stop_sim
 start_sim --version "bt=BRIDGE_MCU_1.0.0.15" && versions BT_MCU && stop_sim
 start_sim --fault 0x03=silent && versions OSKEN_KBD_D && stop_sim
