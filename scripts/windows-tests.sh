@@ -54,10 +54,12 @@ cp "$exe" "$build"/tests/windows/command-line-tests.exe \
 out=$build/wine-output
 mkdir -p "$out"
 
-run() { # run NAME ARGS...: a test program under Wine, its output kept in $out/NAME.txt
+# run NAME ARGS...: a test program under Wine (from $suite, or from $folder when that is set),
+# its output kept in $out/NAME.txt
+run() {
     local name=$1
     shift
-    if wine "$suite/$name.exe" "$@" >"$out/$name.txt" 2>&1; then
+    if wine "${folder:-$suite}/$name.exe" "$@" >"$out/$name.txt" 2>&1; then
         tr -d '\r' <"$out/$name.txt" | tail -1
     else
         tr -d '\r' <"$out/$name.txt"
@@ -71,6 +73,12 @@ run conformance-tests
 tr -d '\r' <"$out/conformance-tests.txt" | grep '^skip' || true
 
 run command-line-tests
+
+# The test-only configuration manager's own cases, in a folder of their own: beside the other
+# programs, it would stand in for Wine's cfgmgr32, which command-line-tests expects.
+mkdir -p "$suite/cfgmgr32"
+cp "$build"/tests/wine/cfgmgr32-tests.exe "$build"/tests/wine/cfgmgr32.dll "$suite/cfgmgr32/"
+folder=$suite/cfgmgr32 WINEDLLOVERRIDES="cfgmgr32=n;mscoree,mshtml=" run cfgmgr32-tests
 
 # What a Linux shell sees of the same process: -1 is exit status 255, and the records land
 # in the prefix's C:\ProgramData with CRLF line endings.
@@ -94,16 +102,52 @@ run version-export-tests absent
 stage "end-to-end cases: Linux pair and Windows pair"
 host=${HOST_BUILD_DIR:-build/dev}
 cmake --preset dev >/dev/null
-cmake --build "$host" -j2 --target ostrel mcu-sim >/dev/null
+cmake --build "$host" -j2 --target ostrel mcu-sim version-caller winhost-reg >/dev/null
 linux_root=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-pair-XXXXXX")
-WINHOST_ROOT=$linux_root tests/wine/pair-cases.sh "$host/tool/ostrel" "$host/sim/mcu/mcu-sim" \
-    >"$out/pair-linux.txt" || fail "the Linux pair did not run its cases"
+linux_pair=("$host/tool/ostrel" "$host/sim/mcu/mcu-sim" "$host/tests/wine/version-caller"
+    "$host/platform/win32/reg/winhost-reg")
+windows_pair=(scripts/wine/ostrel scripts/wine/mcu-sim scripts/wine/version-caller scripts/wine/reg)
+# The Linux pair runs beside the slower Windows pair.
+WINHOST_ROOT=$linux_root tests/wine/pair-cases.sh "${linux_pair[@]}" >"$out/pair-linux.txt" &
+linux_cases=$!
+WINHOST_ROOT=$WINEPREFIX WINDOWS_BUILD_DIR=$build tests/wine/pair-cases.sh "${windows_pair[@]}" \
+    >"$out/pair-windows.txt" || fail "the Windows pair did not run its cases"
+wait "$linux_cases" || fail "the Linux pair did not run its cases"
 rm -rf "$linux_root"
-WINHOST_ROOT=$WINEPREFIX WINDOWS_BUILD_DIR=$build tests/wine/pair-cases.sh scripts/wine/ostrel \
-    scripts/wine/mcu-sim >"$out/pair-windows.txt" || fail "the Windows pair did not run its cases"
 # A driver that closes its files fails the pending read with 1167; a closed pipe can only fail
 # it with 233 (ERROR_PIPE_NOT_CONNECTED). That one code is the pipe's, not the tool's.
 sed -i 's/^\(\[ERROR\] *ReadFile failed - error:\)233$/\11167/' "$out/pair-windows.txt"
 diff -u "$out/pair-linux.txt" "$out/pair-windows.txt" || fail "the pairs differ (above)"
-echo "$(grep -c '^== ostrel' "$out/pair-linux.txt") runs alike on both pairs"
+echo "$(grep -c '^== status' "$out/pair-linux.txt") runs alike on both pairs"
+# Opens that a pipe cannot refuse as a device does are refused at start, not served otherwise.
+for options in "--deny-open 32" "--deny-open 5 --allow-opens 1"; do
+    # shellcheck disable=SC2086
+    if WINHOST_ROOT=$WINEPREFIX WINDOWS_BUILD_DIR=$build timeout 30 scripts/wine/mcu-sim $options \
+        >/dev/null 2>"$out/refused.txt"; then
+        fail "mcu-sim.exe $options did not refuse to start"
+    fi
+    grep -q 'a named pipe' "$out/refused.txt" || fail "mcu-sim.exe $options: $(cat "$out/refused.txt")"
+done
+echo "mcu-sim.exe refuses the opens that a pipe cannot refuse as a device does"
+
+# The exchange against a driver that answers at once, as a ratio to its 50 ms wait: printed for
+# both pairs, never judged (the machine's load decides the time).
+stage "exchange ratio: Linux pair and Windows pair"
+cmake --build "$host" -j2 --target exchange-ratio >/dev/null
+ratio() { # ratio LABEL ROOT MCU-SIM EXCHANGE-RATIO: one run of the exchanges against the driver
+    local line
+    coproc DRIVER { WINHOST_ROOT=$2 WINDOWS_BUILD_DIR=$build exec "$3"; }
+    local pid=$DRIVER_PID
+    if ! read -r -t 60 line <&"${DRIVER[0]}" || [ "$line" != ready ]; then
+        fail "$1: mcu-sim is not ready"
+    fi
+    line=$(WINHOST_ROOT=$2 WINDOWS_BUILD_DIR=$build "$4" 20) || fail "$1: $line"
+    kill "$pid"
+    wait "$pid" 2>/dev/null || true
+    echo "$1: $line"
+}
+linux_root=$(mktemp -d "${TMPDIR:-/tmp}/ostrel-ratio-XXXXXX")
+ratio "Linux pair" "$linux_root" "$host/sim/mcu/mcu-sim" "$host/bench/exchange/exchange-ratio"
+rm -rf "$linux_root"
+ratio "Windows pair" "$WINEPREFIX" scripts/wine/mcu-sim scripts/wine/exchange-ratio
 echo "windows tests: ok"

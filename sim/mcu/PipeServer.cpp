@@ -68,9 +68,16 @@ PipeServer::PipeServer(McuSettings settings) : model(std::move(settings)) {}
 bool PipeServer::Start(std::string& error) {
     started = GetTickCount();
     const McuSettings& settings = model.Settings();
-    if (settings.denyOpen != 0) {
-        // A pipe open cannot be failed with a code of the driver's choosing.
-        error = "--deny-open is not served by the named-pipe build";
+    // Instances that take only the client's writes refuse the tool's read-write opens with
+    // ERROR_ACCESS_DENIED, as a device refuses them. No other open error of a device has a
+    // counterpart among pipes, and every instance of a pipe must have the same access (one
+    // that differs is not created), so a pipe cannot let some opens through and refuse later.
+    if (settings.denyOpen != 0 && settings.denyOpen != ERROR_ACCESS_DENIED) {
+        error = "--deny-open: a named pipe can refuse an open only with 5 (access denied)";
+        return false;
+    }
+    if (settings.denyOpen != 0 && settings.allowOpens != 0) {
+        error = "--allow-opens: a named pipe refuses either every open or none";
         return false;
     }
     for (unsigned i = 0; i < settings.interfaces; ++i)
@@ -90,8 +97,9 @@ bool PipeServer::Start(std::string& error) {
 
 void PipeServer::Accept(unsigned index) {
     const std::wstring name = Wide(paths[index]);
+    const DWORD access = model.Settings().denyOpen != 0 ? PIPE_ACCESS_INBOUND : PIPE_ACCESS_DUPLEX;
     for (;;) {
-        HANDLE file = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+        HANDLE file = CreateNamedPipeW(name.c_str(), access | FILE_FLAG_OVERLAPPED,
                                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
                                        PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
