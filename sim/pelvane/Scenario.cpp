@@ -142,6 +142,14 @@ void StopRestart(std::vector<Phase>& phases) {
     phases.push_back(Transition("restart", [](Owner& o) { return o.Start(); }));
 }
 
+// The controller is surprise-removed: from D0, D0 exit to D3Final and release hardware; from
+// runtime idle, release hardware only.
+void SurpriseRemoval(std::vector<Phase>& phases, World& world, const char* name) {
+    phases.push_back(
+        Phase{"surprise-removal", nullptr, [&world] { world.System("surprise-removal"); }});
+    phases.push_back(Transition(name, [](Owner& o) { return o.SurpriseRemove(); }));
+}
+
 std::vector<Phase> PhasesOf(const std::string& name, World& world) {
     std::vector<Phase> phases;
     if (name == "sleep-wake") {
@@ -172,6 +180,25 @@ std::vector<Phase> PhasesOf(const std::string& name, World& world) {
         phases.push_back(
             Phase{"wake-line service arrives again", nullptr, [&world] { world.Publish(); }});
         SleepWake(phases, world);
+    } else if (name == "surprise-removal") {
+        SurpriseRemoval(phases, world, "D0 exit to D3Final, release hardware");
+    } else if (name == "surprise-removal-idle") {
+        Idle(phases, world, false);
+        SurpriseRemoval(phases, world, "release hardware");
+    } else if (name == "rebalance") {
+        // The SoC's register blocks cannot move: the new lists are the ones the device had.
+        phases.push_back(Phase{"rebalance", nullptr, [&world] { world.System("rebalance"); }});
+        phases.push_back(Transition("D0 exit to D3Final, release, prepare, D0 entry",
+                                    [](Owner& o) { return o.Rebalance(); }));
+        SleepWake(phases, world);
+    } else if (name == "idle-sleep-wake-enabled") {
+        Idle(phases, world, false);
+        System(phases, world, "sleep", "D0 entry, D0 exit to D3 (sleep, wake from Sx)",
+               [](Owner& o) {
+                   o.EnableWakeFromSx(true);
+                   return o.Sleep();
+               });
+        System(phases, world, "resume", "D0 entry from sleep", [](Owner& o) { return o.Resume(); });
     } else if (name == "idle" || name == "d0-exit-fails") {
         Idle(phases, world, false);
         Active(phases, world);
@@ -302,6 +329,9 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
             book(instance, order, phase.name, before);
             if (!NT_SUCCESS(s)) {
                 fail(instance, phase.name, s, starting);
+            } else if (owner->State() == kmdf::PolicyState::Removed) {
+                std::lock_guard<std::mutex> hold(lock);
+                running[instance] = false; // surprise-removed: it takes no further part
             } else if (owner->State() == kmdf::PolicyState::Started &&
                        !HostControllerReady(world.Soc(), instance)) {
                 std::lock_guard<std::mutex> hold(lock);
@@ -373,6 +403,15 @@ const std::vector<ScenarioInfo>& Scenarios() {
                                      "           cancelled, sleep and wake, stop"},
         {"service-surprise-removal", "start, the wake-line service is surprise-removed, sleep\n"
                                      "           and wake, a new instance, sleep and wake, stop"},
+        {"surprise-removal", "start, the controller is surprise-removed in D0 (D0 exit to\n"
+                             "           D3Final, release hardware)"},
+        {"surprise-removal-idle", "start, runtime idle, then surprise removal (release\n"
+                                  "           hardware only, no D0 exit)"},
+        {"rebalance", "start, restart while started (D0 exit to D3Final, release hardware,\n"
+                      "           prepare hardware, D0 entry), sleep and wake, stop"},
+        {"idle-sleep-wake-enabled", "start, runtime idle not armed, system sleep with wake\n"
+                                    "           from Sx enabled (D0 entry, then D0 exit with the\n"
+                                    "           sleep action), resume, stop"},
         {"idle", "start, runtime idle (D0 exit to D3, no system action), active again\n"
                  "           (D0 entry), stop"},
         {"idle-sleep", "start, runtime idle not armed for wake, system sleep and resume (no\n"
