@@ -266,13 +266,15 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
         std::lock_guard<std::mutex> hold(lock);
         observer.TransitionEnded({instance, order, transition, ns});
     };
-    // A failed start removes the device too, but it is never the expected teardown.
-    auto fail = [&](int instance, const char* step, NTSTATUS failed, bool starting) {
+    // A failed start removes the device too, but it is never the expected teardown. Within the
+    // restart count the framework has the device enumerated again, and the new one carries on.
+    auto fail = [&](int instance, const char* step, NTSTATUS failed, bool starting,
+                    bool restarted) {
         std::lock_guard<std::mutex> hold(lock);
-        running[instance] = false;
+        running[instance] = restarted;
         auto owner = owners.find(instance);
         if (!starting && world.HsSuspendNeverConfirms(instance) && owner != owners.end() &&
-            owner->second->State() == kmdf::PolicyState::Removed) {
+            (restarted || owner->second->State() == kmdf::PolicyState::Removed)) {
             tornDown[instance] = true;
             return;
         }
@@ -285,7 +287,7 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
         std::uint64_t before = clock.NowNs(instance);
         NTSTATUS s = machine.AddDevice(world.Device(instance), &id);
         if (!NT_SUCCESS(s)) {
-            fail(instance, "device add", s, false);
+            fail(instance, "device add", s, false, false);
             return;
         }
         Owner* owner;
@@ -296,12 +298,12 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
         s = owner->Start();
         book(instance, 0, "start", before);
         if (!NT_SUCCESS(s)) {
-            fail(instance, "start", s, true);
+            fail(instance, "start", s, true, false);
             return;
         }
         s = world.AnnounceSpecialFiles(instance, id);
         if (!NT_SUCCESS(s)) {
-            fail(instance, "usage notification", s, false);
+            fail(instance, "usage notification", s, false, false);
             return;
         }
         std::lock_guard<std::mutex> hold(lock);
@@ -325,10 +327,11 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
             }
             std::uint64_t before = clock.NowNs(instance);
             bool starting = owner->State() == kmdf::PolicyState::Stopped;
+            kmdf::DeviceId device = owner->Id();
             NTSTATUS s = phase.transition(*owner);
             book(instance, order, phase.name, before);
             if (!NT_SUCCESS(s)) {
-                fail(instance, phase.name, s, starting);
+                fail(instance, phase.name, s, starting, owner->Id() != device);
             } else if (owner->State() == kmdf::PolicyState::Removed) {
                 std::lock_guard<std::mutex> hold(lock);
                 running[instance] = false; // surprise-removed: it takes no further part
@@ -363,7 +366,7 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
             NTSTATUS s = owner->Stop();
             book(instance, order + 1, "stop", before);
             if (!NT_SUCCESS(s)) {
-                fail(instance, "stop", s, false);
+                fail(instance, "stop", s, false, false);
             }
         }
         machine.RemoveDevice(owner->Id());

@@ -348,7 +348,9 @@ NTSTATUS Machine::ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTIO
         n.device->action = shutdownType;
         status = PowerDown(hw, n, FrameworkTarget(n, target, shutdownType));
     }
-    if (!NT_SUCCESS(status)) {
+    // The PnP manager enumerates the device again only while the system is in S0: after a
+    // system Dx request it would wait for the resume, which is not modelled.
+    if (!NT_SUCCESS(status) && shutdownType == PowerActionNone) {
         Reenumerate(*this, id);
     }
     return status;

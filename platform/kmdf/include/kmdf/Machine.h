@@ -151,7 +151,10 @@ class Machine {
     // nor a stop's), the framework asks the parent to remove the device and enumerate it again,
     // as long as the device's restart count allows: the device then comes back as a new one,
     // through device add and a start, before the failed request returns. A machine allows no
-    // restart until told how many; the count is kept across the device's enumerations.
+    // restart until told how many; the count is kept across the device's enumerations. The
+    // PnP manager acts on it only in S0: a D0 exit that fails in a system transition (sleep,
+    // hibernation, shutdown) would be restarted after the resume, which is not modelled, and
+    // leaves the device removed.
     void AllowRestarts(int count);
     // The device that came back for `id` after such a restart, if one did.
     std::optional<DeviceId> Reenumerated(DeviceId id) const;
