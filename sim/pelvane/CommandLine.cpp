@@ -211,7 +211,8 @@ void Usage(std::ostream& out) {
            "                   [--provider on|off] [--wpp off|LEVEL[:FLAG,...]] [--cycles N]\n"
            "                   [--timer-resolution MS]\n"
            "                   [--portsc K=HEX]... [--port-reset-ms N|never]\n"
-           "                   [--hs-suspend-stuck primary|secondary]... [--output FILE]\n"
+           "                   [--hs-suspend-stuck primary|secondary]... [--restarts N]\n"
+           "                   [--output FILE]\n"
            "                   [--paging-device WHICH] [--hibernation-device WHICH]\n"
            "                   [--estimates] [--help]\n"
            "\n"
@@ -268,6 +269,8 @@ void Usage(std::ostream& out) {
            "  --hs-suspend-stuck WHICH the HS PHY of primary or secondary never confirms its\n"
            "                           suspend: a D0 exit to D3 fails and the framework tears\n"
            "                           that instance down; repeatable (default none)\n"
+           "  --restarts N             the framework has a device enumerated again after a\n"
+           "                           failed D0 exit or entry, up to N times (default 0)\n"
            "  --paging-device WHICH    a disk behind primary, secondary or multiport carries\n"
            "                           the paging file: that stack is not power pageable\n"
            "  --hibernation-device WHICH  a disk behind that instance carries the hibernation\n"
@@ -386,6 +389,12 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
                 return bad("cycle count", value);
             }
             line.world.cycles = static_cast<int>(cycles);
+        } else if (arg == "--restarts") {
+            unsigned long long restarts = 0;
+            if (!ParseUnsigned(value, 10, 1000, restarts)) {
+                return bad("restart count", value);
+            }
+            line.world.restarts = static_cast<int>(restarts);
         } else if (arg == "--timer-resolution") {
             if (!ParseMilliseconds(value, line.timerResolutionNs)) {
                 return bad("--timer-resolution (milliseconds, such as 15.625, 1 or 0.5)", value);

@@ -142,6 +142,14 @@ void StopRestart(std::vector<Phase>& phases) {
     phases.push_back(Transition("restart", [](Owner& o) { return o.Start(); }));
 }
 
+// The controller is surprise-removed: from D0, D0 exit to D3Final and release hardware; from
+// runtime idle, release hardware only.
+void SurpriseRemoval(std::vector<Phase>& phases, World& world, const char* name) {
+    phases.push_back(
+        Phase{"surprise-removal", nullptr, [&world] { world.System("surprise-removal"); }});
+    phases.push_back(Transition(name, [](Owner& o) { return o.SurpriseRemove(); }));
+}
+
 std::vector<Phase> PhasesOf(const std::string& name, World& world) {
     std::vector<Phase> phases;
     if (name == "sleep-wake") {
@@ -172,6 +180,25 @@ std::vector<Phase> PhasesOf(const std::string& name, World& world) {
         phases.push_back(
             Phase{"wake-line service arrives again", nullptr, [&world] { world.Publish(); }});
         SleepWake(phases, world);
+    } else if (name == "surprise-removal") {
+        SurpriseRemoval(phases, world, "D0 exit to D3Final, release hardware");
+    } else if (name == "surprise-removal-idle") {
+        Idle(phases, world, false);
+        SurpriseRemoval(phases, world, "release hardware");
+    } else if (name == "rebalance") {
+        // The SoC's register blocks cannot move: the new lists are the ones the device had.
+        phases.push_back(Phase{"rebalance", nullptr, [&world] { world.System("rebalance"); }});
+        phases.push_back(Transition("D0 exit to D3Final, release, prepare, D0 entry",
+                                    [](Owner& o) { return o.Rebalance(); }));
+        SleepWake(phases, world);
+    } else if (name == "idle-sleep-wake-enabled") {
+        Idle(phases, world, false);
+        System(phases, world, "sleep", "D0 entry, D0 exit to D3 (sleep, wake from Sx)",
+               [](Owner& o) {
+                   o.EnableWakeFromSx(true);
+                   return o.Sleep();
+               });
+        System(phases, world, "resume", "D0 entry from sleep", [](Owner& o) { return o.Resume(); });
     } else if (name == "idle" || name == "d0-exit-fails") {
         Idle(phases, world, false);
         Active(phases, world);
@@ -239,13 +266,15 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
         std::lock_guard<std::mutex> hold(lock);
         observer.TransitionEnded({instance, order, transition, ns});
     };
-    // A failed start removes the device too, but it is never the expected teardown.
-    auto fail = [&](int instance, const char* step, NTSTATUS failed, bool starting) {
+    // A failed start removes the device too, but it is never the expected teardown. Within the
+    // restart count the framework has the device enumerated again, and the new one carries on.
+    auto fail = [&](int instance, const char* step, NTSTATUS failed, bool starting,
+                    bool restarted) {
         std::lock_guard<std::mutex> hold(lock);
-        running[instance] = false;
+        running[instance] = restarted;
         auto owner = owners.find(instance);
         if (!starting && world.HsSuspendNeverConfirms(instance) && owner != owners.end() &&
-            owner->second->State() == kmdf::PolicyState::Removed) {
+            (restarted || owner->second->State() == kmdf::PolicyState::Removed)) {
             tornDown[instance] = true;
             return;
         }
@@ -258,7 +287,7 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
         std::uint64_t before = clock.NowNs(instance);
         NTSTATUS s = machine.AddDevice(world.Device(instance), &id);
         if (!NT_SUCCESS(s)) {
-            fail(instance, "device add", s, false);
+            fail(instance, "device add", s, false, false);
             return;
         }
         Owner* owner;
@@ -269,12 +298,12 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
         s = owner->Start();
         book(instance, 0, "start", before);
         if (!NT_SUCCESS(s)) {
-            fail(instance, "start", s, true);
+            fail(instance, "start", s, true, false);
             return;
         }
         s = world.AnnounceSpecialFiles(instance, id);
         if (!NT_SUCCESS(s)) {
-            fail(instance, "usage notification", s, false);
+            fail(instance, "usage notification", s, false, false);
             return;
         }
         std::lock_guard<std::mutex> hold(lock);
@@ -298,10 +327,14 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
             }
             std::uint64_t before = clock.NowNs(instance);
             bool starting = owner->State() == kmdf::PolicyState::Stopped;
+            kmdf::DeviceId device = owner->Id();
             NTSTATUS s = phase.transition(*owner);
             book(instance, order, phase.name, before);
             if (!NT_SUCCESS(s)) {
-                fail(instance, phase.name, s, starting);
+                fail(instance, phase.name, s, starting, owner->Id() != device);
+            } else if (owner->State() == kmdf::PolicyState::Removed) {
+                std::lock_guard<std::mutex> hold(lock);
+                running[instance] = false; // surprise-removed: it takes no further part
             } else if (owner->State() == kmdf::PolicyState::Started &&
                        !HostControllerReady(world.Soc(), instance)) {
                 std::lock_guard<std::mutex> hold(lock);
@@ -333,7 +366,7 @@ bool Run(const std::vector<int>& instances, const std::vector<Phase>& phases, in
             NTSTATUS s = owner->Stop();
             book(instance, order + 1, "stop", before);
             if (!NT_SUCCESS(s)) {
-                fail(instance, "stop", s, false);
+                fail(instance, "stop", s, false, false);
             }
         }
         machine.RemoveDevice(owner->Id());
@@ -373,6 +406,15 @@ const std::vector<ScenarioInfo>& Scenarios() {
                                      "           cancelled, sleep and wake, stop"},
         {"service-surprise-removal", "start, the wake-line service is surprise-removed, sleep\n"
                                      "           and wake, a new instance, sleep and wake, stop"},
+        {"surprise-removal", "start, the controller is surprise-removed in D0 (D0 exit to\n"
+                             "           D3Final, release hardware)"},
+        {"surprise-removal-idle", "start, runtime idle, then surprise removal (release\n"
+                                  "           hardware only, no D0 exit)"},
+        {"rebalance", "start, restart while started (D0 exit to D3Final, release hardware,\n"
+                      "           prepare hardware, D0 entry), sleep and wake, stop"},
+        {"idle-sleep-wake-enabled", "start, runtime idle not armed, system sleep with wake\n"
+                                    "           from Sx enabled (D0 entry, then D0 exit with the\n"
+                                    "           sleep action), resume, stop"},
         {"idle", "start, runtime idle (D0 exit to D3, no system action), active again\n"
                  "           (D0 entry), stop"},
         {"idle-sleep", "start, runtime idle not armed for wake, system sleep and resume (no\n"

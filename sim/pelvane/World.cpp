@@ -62,6 +62,7 @@ void World::Install() {
                          }
                      });
     }
+    machine_.AllowRestarts(options_.restarts);
     machine_.SetWppSession(options_.wpp);
     if (options_.provider) {
         // Level 4 (information) and every keyword: all the power events.

@@ -65,6 +65,8 @@ struct WorldOptions {
     std::optional<std::uint64_t> portResetNs;
     // Instances (Primary or Secondary) whose HS PHY never confirms its suspend.
     std::vector<int> hsSuspendStuck;
+    // How often the framework has a device enumerated again after a failed D0 exit or entry.
+    int restarts = 0;
     // The instance with a disk behind it that carries the paging file, and the one whose disk
     // carries the hibernation file; none: no special file behind any controller.
     std::optional<int> pagingDevice;

@@ -257,6 +257,39 @@ TEST_F(PnpManager, PowerPolicyOwnerDeliversWhatTheFrameworkDelivers) {
          [](O& o) { o.Idle(true), o.Stop(); },
          {"d0exit 4 action 0", "d0entry 4 action 0", "d0exit 5 action 0", "release"},
          kmdf::PolicyState::Stopped},
+        {"idle unarmed, sleep with wake from Sx enabled, resume: D0 first, then Dx",
+         [](O& o) { o.EnableWakeFromSx(true), o.Idle(false), o.Sleep(), o.Resume(); },
+         {"d0exit 4 action 0", "d0entry 4 action 0", "d0exit 4 action 2", "d0entry 4 action 2"},
+         kmdf::PolicyState::Started},
+        {"idle unarmed, hibernate with wake from Sx enabled (no request)",
+         [](O& o) { o.EnableWakeFromSx(true), o.Idle(false), o.Hibernate(); },
+         {"d0exit 4 action 0"},
+         kmdf::PolicyState::SystemAsleepNoWake},
+        {"surprise removal in D0",
+         [](O& o) { o.SurpriseRemove(); },
+         {"d0exit 5 action 0", "release"},
+         kmdf::PolicyState::Removed},
+        {"idle unarmed, surprise removal: no D0 exit",
+         [](O& o) { o.Idle(false), o.SurpriseRemove(), o.Active(); },
+         {"d0exit 4 action 0", "release"},
+         kmdf::PolicyState::Removed},
+        {"idle armed, surprise removal: no D0 exit",
+         [](O& o) { o.Idle(true), o.SurpriseRemove(); },
+         {"d0exit 4 action 0", "release"},
+         kmdf::PolicyState::Removed},
+        {"sleep, surprise removal refused while the system sleeps",
+         [](O& o) { o.Sleep(), o.SurpriseRemove(); },
+         {"d0exit 4 action 2"},
+         kmdf::PolicyState::Sleeping},
+        {"rebalance while started",
+         [](O& o) { o.Rebalance(), o.Idle(false); },
+         {"d0exit 5 action 0", "release", "prepare 0 0", "d0entry 5 action 0", "d0exit 4 action 0"},
+         kmdf::PolicyState::WaitingUnarmed},
+        {"idle armed, rebalance: back to D0 first",
+         [](O& o) { o.Idle(true), o.Rebalance(); },
+         {"d0exit 4 action 0", "d0entry 4 action 0", "d0exit 5 action 0", "release", "prepare 0 0",
+          "d0entry 5 action 0"},
+         kmdf::PolicyState::Started},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -387,6 +420,138 @@ TEST_F(PnpManager, HibernationFileBehindTheDeviceMakesTheHibernateExitPrepareFor
                                         "d0exit 6 action 3", "d0entry 6 action 3",    // hibernation
                                         "d0exit 4 action 2", "d0entry 4 action 2",    // sleep
                                         "d0exit 4 action 3", "d0entry 4 action 3"})); // file gone
+}
+
+// A rebalance hands prepare hardware the lists the arbiters gave and keeps them for later
+// starts; a failure in it tears the stack down like a failed stop or start, and a rebalance
+// while the system sleeps or after the device is gone is refused.
+TEST_F(PnpManager, RebalanceStartsWithTheNewListsAndFailsAsAStopOrStartFails) {
+    CM_PARTIAL_RESOURCE_DESCRIPTOR memory{};
+    memory.Type = CmResourceTypeMemory;
+    const kmdf::ResourceLists moved{{memory, memory}, {memory, memory, memory}};
+    kmdf::PowerPolicyOwner owner(machine, id);
+    ASSERT_EQ(owner.Start(), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Rebalance(moved), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Sleep(), STATUS_SUCCESS);
+    EXPECT_EQ(owner.Rebalance(), STATUS_INVALID_DEVICE_STATE);
+    ASSERT_EQ(owner.Resume(), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Stop(), STATUS_SUCCESS);
+    ASSERT_EQ(owner.Start(), STATUS_SUCCESS);
+    EXPECT_EQ(script.log,
+              (std::vector<std::string>{
+                  "prepare 1 2", "d0entry 5 action 0", "d0exit 5 action 0", "release",
+                  "prepare 2 3", "d0entry 5 action 0", "d0exit 4 action 2", "d0entry 4 action 2",
+                  "d0exit 5 action 0", "release", "prepare 2 3", "d0entry 5 action 0"}));
+
+    struct Case {
+        const char* name;
+        NTSTATUS prepare, d0Exit;
+        std::vector<std::string> log;
+    };
+    const std::vector<Case> cases = {
+        {"D0 exit fails", STATUS_SUCCESS, STATUS_UNSUCCESSFUL, {"d0exit 5 action 0", "release"}},
+        {"prepare hardware fails",
+         STATUS_INTERNAL_ERROR,
+         STATUS_SUCCESS,
+         {"d0exit 5 action 0", "release", "prepare 1 2", "release"}},
+    };
+    machine.AllowRestarts(3);
+    kmdf::DeviceSpec spec;
+    spec.raw = {memory};
+    spec.translated = {memory, memory};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kmdf::DeviceId device = 0;
+        ASSERT_EQ(machine.AddDevice(spec, &device), STATUS_SUCCESS);
+        kmdf::PowerPolicyOwner failing(machine, device);
+        ASSERT_EQ(failing.Start(), STATUS_SUCCESS);
+        script.log.clear();
+        script.prepare = c.prepare;
+        script.d0Exit = c.d0Exit;
+        EXPECT_NE(failing.Rebalance(), STATUS_SUCCESS);
+        EXPECT_EQ(script.log, c.log) << "no restart after a stop's or a start's failure";
+        EXPECT_EQ(failing.State(), kmdf::PolicyState::Removed);
+        EXPECT_FALSE(machine.DevicePresent(device));
+        EXPECT_FALSE(machine.Reenumerated(device).has_value());
+        EXPECT_EQ(failing.Rebalance(), STATUS_INVALID_DEVICE_STATE);
+        script.prepare = STATUS_SUCCESS;
+        script.d0Exit = STATUS_SUCCESS;
+    }
+}
+
+// After a failed D0 exit or a failed D0 entry of a started device the framework has the parent
+// enumerate it again, as often as the restart count allows: the device comes back through
+// device add and a start before the request returns, and its owner carries on with it. A
+// failed start, a failed stop and a surprise removal are never restarted, and without an
+// allowance nothing comes back.
+TEST_F(PnpManager, FailedPowerTransitionsEnumerateTheDeviceAgainUpToTheRestartCount) {
+    const std::vector<std::string> restarted = {"release", "added", "prepare 1 2",
+                                                "d0entry 5 action 0"};
+    kmdf::PowerPolicyOwner owner(machine, id);
+    ASSERT_EQ(owner.Start(), STATUS_SUCCESS);
+    script.d0Exit = STATUS_UNSUCCESSFUL;
+    EXPECT_EQ(owner.Idle(false), STATUS_UNSUCCESSFUL);
+    EXPECT_EQ(owner.State(), kmdf::PolicyState::Removed) << "no restart allowed";
+    EXPECT_FALSE(machine.Reenumerated(id).has_value());
+
+    CM_PARTIAL_RESOURCE_DESCRIPTOR memory{};
+    memory.Type = CmResourceTypeMemory;
+    kmdf::DeviceSpec spec;
+    spec.raw = {memory};
+    spec.translated = {memory, memory};
+    ASSERT_EQ(machine.AddDevice(spec, &id), STATUS_SUCCESS);
+    machine.AllowRestarts(2);
+    kmdf::PowerPolicyOwner again(machine, id);
+    ASSERT_EQ(again.Start(), STATUS_SUCCESS);
+    script.log.clear();
+    std::vector<kmdf::DeviceId> ids = {id};
+    for (int failure = 0; failure < 3; ++failure) {
+        EXPECT_EQ(again.Idle(false), STATUS_UNSUCCESSFUL);
+        ids.push_back(again.Id());
+    }
+    std::vector<std::string> expected = {"d0exit 4 action 0"};
+    expected.insert(expected.end(), restarted.begin(), restarted.end());
+    expected.push_back("d0exit 4 action 0");
+    expected.insert(expected.end(), restarted.begin(), restarted.end());
+    expected.insert(expected.end(), {"d0exit 4 action 0", "release"});
+    EXPECT_EQ(script.log, expected);
+    EXPECT_EQ(again.State(), kmdf::PolicyState::Removed);
+    ASSERT_EQ(ids.size(), 4u);
+    EXPECT_EQ(machine.Reenumerated(ids[0]), ids[1]);
+    EXPECT_EQ(machine.Reenumerated(ids[1]), ids[2]);
+    EXPECT_EQ(ids[3], ids[2]) << "the restart count is spent";
+    EXPECT_FALSE(machine.DevicePresent(ids[0]));
+    EXPECT_FALSE(machine.DevicePresent(ids[2]));
+
+    // A failed D0 entry on a resume: restarted, and the new start's own D0 entry fails too,
+    // which is a failed start and ends it.
+    script.d0Exit = STATUS_SUCCESS;
+    ASSERT_EQ(machine.AddDevice(spec, &id), STATUS_SUCCESS);
+    kmdf::PowerPolicyOwner resumed(machine, id);
+    ASSERT_EQ(resumed.Start(), STATUS_SUCCESS);
+    ASSERT_EQ(resumed.Sleep(), STATUS_SUCCESS);
+    script.log.clear();
+    script.d0Entry = STATUS_DEVICE_HARDWARE_ERROR;
+    EXPECT_EQ(resumed.Resume(), STATUS_DEVICE_HARDWARE_ERROR);
+    EXPECT_EQ(script.log,
+              (std::vector<std::string>{"d0entry 4 action 2", "release", "added", "prepare 1 2",
+                                        "d0entry 5 action 0", "release"}));
+    EXPECT_EQ(resumed.State(), kmdf::PolicyState::Removed);
+    script.d0Entry = STATUS_SUCCESS;
+
+    // Stops and surprise removals leave for good.
+    script.d0Exit = STATUS_UNSUCCESSFUL;
+    for (bool surprise : {false, true}) {
+        ASSERT_EQ(machine.AddDevice(spec, &id), STATUS_SUCCESS);
+        ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+        script.log.clear();
+        EXPECT_EQ(surprise ? machine.SurpriseRemove(id) : machine.StopDevice(id),
+                  STATUS_UNSUCCESSFUL);
+        EXPECT_EQ(script.log, (std::vector<std::string>{"d0exit 5 action 0", "release"}));
+        EXPECT_FALSE(machine.Reenumerated(id).has_value());
+        EXPECT_EQ(machine.SurpriseRemove(id), STATUS_INVALID_DEVICE_STATE);
+    }
+    script.d0Exit = STATUS_SUCCESS;
 }
 
 using PnpManagerDeathTest = PnpManager;

@@ -133,6 +133,70 @@ NTSTATUS PowerDown(Hardware& hw, DeviceNode& n, WDF_POWER_DEVICE_STATE target) {
     return status;
 }
 
+// Prepare hardware with the device's resource lists, then D0 entry from D3Final. A failure
+// of either tears the stack down. The caller holds the device's callback lock and has set the
+// actor.
+NTSTATUS Start(Hardware& hw, DeviceNode& n) {
+    n.device->action = PowerActionNone;
+    NTSTATUS status = STATUS_SUCCESS;
+    if (n.device->callbacks.EvtDevicePrepareHardware != nullptr) {
+        status = DeviceCallback(hw, n, "EvtDevicePrepareHardware", -1, [&] {
+            WDFCMRESLIST raw = MakeResourceList(n.spec.raw, n.device);
+            WDFCMRESLIST translated = MakeResourceList(n.spec.translated, n.device);
+            NTSTATUS s =
+                n.device->callbacks.EvtDevicePrepareHardware(Handle(n.device), raw, translated);
+            DropResourceList(raw);
+            DropResourceList(translated);
+            return s;
+        });
+    }
+    n.hardwarePrepared = true;
+    if (!NT_SUCCESS(status)) {
+        TearDown(hw, n);
+        return status;
+    }
+    if (n.device->callbacks.EvtDeviceD0Entry != nullptr) {
+        status = DeviceCallback(hw, n, "EvtDeviceD0Entry", WdfPowerDeviceD3Final, [&] {
+            return n.device->callbacks.EvtDeviceD0Entry(Handle(n.device), WdfPowerDeviceD3Final);
+        });
+    }
+    if (!NT_SUCCESS(status)) {
+        TearDown(hw, n);
+        return status;
+    }
+    n.inD0 = true;
+    return status;
+}
+
+// The framework's AskParentToRemoveAndReenumerate, within the device's restart count: the
+// parent reports the torn-down device gone and then present again, and the PnP manager adds
+// and starts it as a new device. A failed start of the new one is not restarted again.
+void Reenumerate(Machine& machine, DeviceId id) {
+    auto& s = machine.GetState();
+    DeviceSpec spec;
+    int restarts;
+    {
+        std::lock_guard guard(s.lock);
+        auto it = s.devices.find(id);
+        if (it == s.devices.end() || it->second->device != nullptr ||
+            it->second->restarts >= s.restartLimit) {
+            return;
+        }
+        spec = it->second->spec;
+        restarts = it->second->restarts + 1;
+    }
+    DeviceId next = 0;
+    if (!NT_SUCCESS(machine.AddDevice(spec, &next))) {
+        return;
+    }
+    {
+        std::lock_guard guard(s.lock);
+        s.devices[next]->restarts = restarts;
+        s.reenumerated[id] = next;
+    }
+    machine.StartDevice(next);
+}
+
 } // namespace
 
 NTSTATUS Machine::LoadDriver(PDRIVER_INITIALIZE entry, const std::wstring& registryPath) {
@@ -260,35 +324,7 @@ NTSTATUS Machine::StartDevice(DeviceId id) {
         return STATUS_INVALID_DEVICE_STATE;
     }
     ActorScope actor(hw, n.spec.instance);
-    n.device->action = PowerActionNone;
-    NTSTATUS status = STATUS_SUCCESS;
-    if (n.device->callbacks.EvtDevicePrepareHardware != nullptr) {
-        status = DeviceCallback(hw, n, "EvtDevicePrepareHardware", -1, [&] {
-            WDFCMRESLIST raw = MakeResourceList(n.spec.raw, n.device);
-            WDFCMRESLIST translated = MakeResourceList(n.spec.translated, n.device);
-            NTSTATUS s =
-                n.device->callbacks.EvtDevicePrepareHardware(Handle(n.device), raw, translated);
-            DropResourceList(raw);
-            DropResourceList(translated);
-            return s;
-        });
-    }
-    n.hardwarePrepared = true;
-    if (!NT_SUCCESS(status)) {
-        TearDown(hw, n);
-        return status;
-    }
-    if (n.device->callbacks.EvtDeviceD0Entry != nullptr) {
-        status = DeviceCallback(hw, n, "EvtDeviceD0Entry", WdfPowerDeviceD3Final, [&] {
-            return n.device->callbacks.EvtDeviceD0Entry(Handle(n.device), WdfPowerDeviceD3Final);
-        });
-    }
-    if (!NT_SUCCESS(status)) {
-        TearDown(hw, n);
-        return status;
-    }
-    n.inD0 = true;
-    return status;
+    return Start(hw, n);
 }
 
 NTSTATUS Machine::ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTION shutdownType) {
@@ -300,15 +336,24 @@ NTSTATUS Machine::ExitD0(DeviceId id, WDF_POWER_DEVICE_STATE target, POWER_ACTIO
     }
     DeviceNode& n = Node(*state_, id);
     Hardware& hw = *state_->hardware;
-    std::lock_guard serial(n.callbackLock);
-    if (n.device == nullptr || !n.inD0) {
-        return STATUS_INVALID_DEVICE_STATE;
+    NTSTATUS status;
+    {
+        std::lock_guard serial(n.callbackLock);
+        if (n.device == nullptr || !n.inD0) {
+            return STATUS_INVALID_DEVICE_STATE;
+        }
+        ActorScope actor(hw, n.spec.instance);
+        // The framework keeps the shutdown type of the Dx request that arrives, and passes a
+        // shutdown to the driver as D3Final.
+        n.device->action = shutdownType;
+        status = PowerDown(hw, n, FrameworkTarget(n, target, shutdownType));
     }
-    ActorScope actor(hw, n.spec.instance);
-    // The framework keeps the shutdown type of the Dx request that arrives, and passes a
-    // shutdown to the driver as D3Final.
-    n.device->action = shutdownType;
-    return PowerDown(hw, n, FrameworkTarget(n, target, shutdownType));
+    // The PnP manager enumerates the device again only while the system is in S0: after a
+    // system Dx request it would wait for the resume, which is not modelled.
+    if (!NT_SUCCESS(status) && shutdownType == PowerActionNone) {
+        Reenumerate(*this, id);
+    }
+    return status;
 }
 
 NTSTATUS Machine::EnterD0(DeviceId id) {
@@ -318,26 +363,29 @@ NTSTATUS Machine::EnterD0(DeviceId id) {
     }
     DeviceNode& n = Node(*state_, id);
     Hardware& hw = *state_->hardware;
-    std::lock_guard serial(n.callbackLock);
-    // After D3Final (a shutdown) only a new start brings the device back.
-    if (n.device == nullptr || n.inD0 || !n.hardwarePrepared ||
-        n.lastTarget == WdfPowerDeviceD3Final) {
-        return STATUS_INVALID_DEVICE_STATE;
-    }
-    ActorScope actor(hw, n.spec.instance);
     NTSTATUS status = STATUS_SUCCESS;
-    if (n.device->callbacks.EvtDeviceD0Entry != nullptr) {
-        status = DeviceCallback(hw, n, "EvtDeviceD0Entry", n.lastTarget, [&] {
-            return n.device->callbacks.EvtDeviceD0Entry(Handle(n.device), n.lastTarget);
-        });
-    }
-    if (!NT_SUCCESS(status)) {
+    {
+        std::lock_guard serial(n.callbackLock);
+        // After D3Final (a shutdown) only a new start brings the device back.
+        if (n.device == nullptr || n.inD0 || !n.hardwarePrepared ||
+            n.lastTarget == WdfPowerDeviceD3Final) {
+            return STATUS_INVALID_DEVICE_STATE;
+        }
+        ActorScope actor(hw, n.spec.instance);
+        if (n.device->callbacks.EvtDeviceD0Entry != nullptr) {
+            status = DeviceCallback(hw, n, "EvtDeviceD0Entry", n.lastTarget, [&] {
+                return n.device->callbacks.EvtDeviceD0Entry(Handle(n.device), n.lastTarget);
+            });
+        }
+        if (NT_SUCCESS(status)) {
+            // Back in D0: the framework forgets the action once D0 entry has returned.
+            n.device->action = PowerActionNone;
+            n.inD0 = true;
+            return status;
+        }
         TearDown(hw, n);
-        return status;
     }
-    // Back in D0: the framework forgets the action once D0 entry has returned.
-    n.device->action = PowerActionNone;
-    n.inD0 = true;
+    Reenumerate(*this, id);
     return status;
 }
 
@@ -375,6 +423,77 @@ void Machine::RemoveDevice(DeviceId id) {
         DeleteObject(n.device);
         n.device = nullptr;
     }
+}
+
+// What the framework does for a filter at a surprise removal: the D0 exit to D3Final only if
+// the device is in D0 (an idle device stays as its last power-down left it), release hardware,
+// and the removal. A failed D0 exit has torn the stack down already.
+NTSTATUS Machine::SurpriseRemove(DeviceId id) {
+    if (!DevicePresent(id)) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    DeviceNode& n = Node(*state_, id);
+    Hardware& hw = *state_->hardware;
+    std::lock_guard serial(n.callbackLock);
+    if (n.device == nullptr) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    ActorScope actor(hw, n.spec.instance);
+    n.device->action = PowerActionNone;
+    NTSTATUS status = STATUS_SUCCESS;
+    if (n.inD0) {
+        status = PowerDown(hw, n, WdfPowerDeviceD3Final);
+    }
+    if (n.device != nullptr) {
+        n.inD0 = false;
+        if (n.hardwarePrepared) {
+            ReleaseHardware(hw, n);
+        }
+        DeleteObject(n.device);
+        n.device = nullptr;
+    }
+    return status;
+}
+
+// A rebalance stops the device as an orderly stop does and starts it again with the lists the
+// arbiters gave it, all under the device's lock.
+NTSTATUS Machine::RebalanceDevice(DeviceId id, const std::optional<ResourceLists>& lists) {
+    WorkAfterReturn work{*this};
+    if (!DevicePresent(id)) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    DeviceNode& n = Node(*state_, id);
+    Hardware& hw = *state_->hardware;
+    std::lock_guard serial(n.callbackLock);
+    if (n.device == nullptr || !n.hardwarePrepared || !n.inD0) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    ActorScope actor(hw, n.spec.instance);
+    n.device->action = PowerActionNone;
+    NTSTATUS status = PowerDown(hw, n, WdfPowerDeviceD3Final);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    ReleaseHardware(hw, n);
+    if (lists) {
+        n.spec.raw = lists->raw;
+        n.spec.translated = lists->translated;
+    }
+    return Start(hw, n);
+}
+
+void Machine::AllowRestarts(int count) {
+    std::lock_guard guard(state_->lock);
+    state_->restartLimit = count;
+}
+
+std::optional<DeviceId> Machine::Reenumerated(DeviceId id) const {
+    std::lock_guard guard(state_->lock);
+    auto it = state_->reenumerated.find(id);
+    if (it == state_->reenumerated.end()) {
+        return std::nullopt;
+    }
+    return it->second;
 }
 
 bool DeviceNode::PowerPageable() const {

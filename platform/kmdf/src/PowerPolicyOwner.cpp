@@ -27,15 +27,34 @@ const char* PolicyStateName(PolicyState state) {
 
 PowerPolicyOwner::PowerPolicyOwner(Machine& machine, DeviceId id) : machine_(machine), id_(id) {}
 
+// A failed request tore the stack down. The device may have been enumerated again and its new
+// stack started, whose owner carries on from there.
+void PowerPolicyOwner::TornDown() {
+    state_ = PolicyState::Removed;
+    std::optional<DeviceId> next = machine_.Reenumerated(id_);
+    if (next && machine_.DeviceStarted(*next)) {
+        id_ = *next;
+        state_ = PolicyState::Started;
+    }
+}
+
 NTSTATUS PowerPolicyOwner::RequestDx(POWER_ACTION action, PolicyState next) {
     NTSTATUS status = machine_.ExitD0(id_, WdfPowerDeviceD3, action);
-    state_ = NT_SUCCESS(status) ? next : PolicyState::Removed;
+    if (NT_SUCCESS(status)) {
+        state_ = next;
+    } else {
+        TornDown();
+    }
     return status;
 }
 
 NTSTATUS PowerPolicyOwner::RequestD0(PolicyState next) {
     NTSTATUS status = machine_.EnterD0(id_);
-    state_ = NT_SUCCESS(status) ? next : PolicyState::Removed;
+    if (NT_SUCCESS(status)) {
+        state_ = next;
+    } else {
+        TornDown();
+    }
     return status;
 }
 
@@ -100,6 +119,11 @@ NTSTATUS PowerPolicyOwner::SystemTransition(POWER_ACTION action) {
     case PolicyState::Started:
         return RequestDx(action, asleep);
     case PolicyState::WaitingUnarmed:
+        if (wakeFromSx_ && action == PowerActionSleep) {
+            // SystemSleepNeedWake: back to D0, then down again to be armed for the system's wake.
+            NTSTATUS status = RequestD0(PolicyState::Started);
+            return NT_SUCCESS(status) ? RequestDx(action, asleep) : status;
+        }
         // Idle and not armed: the system request stops at the owner.
         state_ =
             action == PowerActionShutdownOff ? PolicyState::Off : PolicyState::SystemAsleepNoWake;
@@ -142,6 +166,38 @@ NTSTATUS PowerPolicyOwner::Resume() {
     default:
         return STATUS_INVALID_DEVICE_STATE;
     }
+}
+
+// A rebalance is an orderly stop and a start: an idle device is brought back to D0 first.
+NTSTATUS PowerPolicyOwner::Rebalance(const std::optional<ResourceLists>& lists) {
+    if (state_ == PolicyState::WaitingUnarmed || state_ == PolicyState::WaitingArmed) {
+        NTSTATUS status = RequestD0(PolicyState::Started);
+        if (!NT_SUCCESS(status)) {
+            return status;
+        }
+    }
+    if (state_ != PolicyState::Started) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    NTSTATUS status = machine_.RebalanceDevice(id_, lists);
+    state_ = machine_.DeviceStarted(id_) ? PolicyState::Started : PolicyState::Removed;
+    return status;
+}
+
+// Nothing is powered up for a surprise removal: the device leaves from the state it is in.
+NTSTATUS PowerPolicyOwner::SurpriseRemove() {
+    switch (state_) {
+    case PolicyState::Stopped:
+    case PolicyState::Started:
+    case PolicyState::WaitingUnarmed:
+    case PolicyState::WaitingArmed:
+        break;
+    default:
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    NTSTATUS status = machine_.SurpriseRemove(id_);
+    state_ = PolicyState::Removed;
+    return status;
 }
 
 } // namespace kmdf

@@ -121,6 +121,7 @@ struct DeviceNode {
     bool hardwarePrepared = false;
     bool inD0 = false;
     WDF_POWER_DEVICE_STATE lastTarget = WdfPowerDeviceD3Final;
+    int restarts = 0; // enumerations again after a failed power transition, kept across them
     // Special files on a disk behind the device, by usage notification type, and whether the
     // stack is power pageable: the filter mirrors the device below, whose storage stack
     // clears DO_POWER_PAGABLE while it carries a special file.
@@ -184,6 +185,8 @@ struct Machine::State {
     std::wstring registryPath;
     std::map<DeviceId, std::unique_ptr<DeviceNode>> devices;
     DeviceId nextDevice = 1;
+    int restartLimit = 0;
+    std::map<DeviceId, DeviceId> reenumerated; // a torn-down device and the one that came back
 
     // Kernel books.
     std::vector<Mapping> mappings;

@@ -67,6 +67,12 @@ struct DeviceSpec {
 
 using DeviceId = std::size_t;
 
+// A device's resource lists, as the PnP manager assigns them at a start.
+struct ResourceLists {
+    std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> raw;
+    std::vector<CM_PARTIAL_RESOURCE_DESCRIPTOR> translated;
+};
+
 // One driver callback as the machine made it: which, for which device (0 for the driver's
 // own and the notification callbacks), what it returned, the injected failure that a routine
 // called from it (not from a callback nested in it) returned, if any, and the books as the
@@ -129,6 +135,29 @@ class Machine {
     NTSTATUS NotifyUsage(DeviceId id, DEVICE_USAGE_NOTIFICATION_TYPE type, bool inPath);
     bool PowerPageable(DeviceId id) const;
     void RemoveDevice(DeviceId id); // nothing for a device that was torn down
+
+    // The device's own PnP life beyond an orderly stop, as the framework delivers it to a
+    // filter that does not own power policy (the action is PowerActionNone throughout).
+    // Surprise removal: in D0, D0 exit to D3Final and release hardware; in Dx (runtime idle),
+    // release hardware only, the hardware left as the last power-down left it. The device is
+    // then gone; the later requests are refused. STATUS_INVALID_DEVICE_STATE for a device that
+    // is gone already.
+    NTSTATUS SurpriseRemove(DeviceId id);
+    // A restart while started (a resource rebalance), of a device in D0: D0 exit to D3Final,
+    // release hardware, prepare hardware with the new lists (none: the lists it has), D0
+    // entry from D3Final. A failure tears the stack down as a failed stop or start does.
+    NTSTATUS RebalanceDevice(DeviceId id, const std::optional<ResourceLists>& lists = {});
+    // After a D0 exit or a D0 entry of a started device fails (ExitD0, EnterD0; not a start's
+    // nor a stop's), the framework asks the parent to remove the device and enumerate it again,
+    // as long as the device's restart count allows: the device then comes back as a new one,
+    // through device add and a start, before the failed request returns. A machine allows no
+    // restart until told how many; the count is kept across the device's enumerations. The
+    // PnP manager acts on it only in S0: a D0 exit that fails in a system transition (sleep,
+    // hibernation, shutdown) would be restarted after the resume, which is not modelled, and
+    // leaves the device removed.
+    void AllowRestarts(int count);
+    // The device that came back for `id` after such a restart, if one did.
+    std::optional<DeviceId> Reenumerated(DeviceId id) const;
 
     // The next `count` calls of the named routine fail with `status`.
     void FailNext(const std::string& routine, NTSTATUS status, int count = 1);
