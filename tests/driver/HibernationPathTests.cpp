@@ -116,8 +116,64 @@ TEST(HibernationPath, PagingFileBehindEachInstanceRunsEveryS4ScenarioWithoutPage
             EXPECT_TRUE(noPagedPool);
         }
     }
-    EXPECT_FALSE(RunSim({"--scenario", "sleep-wake", "--paging-device", "primary"}).parsed);
+    EXPECT_FALSE(RunSim({"--scenario", "sleep-wake", "--hibernation-device", "primary"}).parsed);
     EXPECT_FALSE(RunSim({"--scenario", "hibernate", "--hibernation-device", "nowhere"}).parsed);
+}
+
+// Multiport's GPIO line, with MPRD set, as D0 exit and D0 entry drive it, and how many times
+// the GPIO target is opened: once at the start, and again at the resume from S4 only on a
+// stack that is power pageable. With the paging file alone behind Multiport its hibernation
+// D0 exit is to D3; closing the target there and opening one in the resume would be file
+// operations on a stack that is not power pageable, which the stand-in bug-checks.
+TEST(HibernationPath, PagingFileBehindMultiportKeepsItsGpioTargetOpenAcrossS4) {
+    struct Seen {
+        std::vector<std::string> story;
+        std::size_t opens = 0;
+    };
+    auto run = [](const char* scenario, bool paging) {
+        Seen seen;
+        std::vector<std::string> args = {"--scenario", scenario, "--instance",
+                                         "multiport",  "--acpi", "MPRD=0x01"};
+        if (paging) {
+            args.insert(args.end(), {"--paging-device", "multiport"});
+        }
+        auto sim = RunSim(args, [&](soc::Soc& soc, kmdf::Machine& machine) {
+            for (auto& r : soc.Records()) {
+                if (r.op == soc::Op::Callback && !r.returned &&
+                    r.function.rfind("EvtDeviceD0", 0) == 0) {
+                    seen.story.push_back(r.function.substr(9) + " " + std::to_string(r.state) +
+                                         " action " + std::to_string(r.action));
+                } else if (r.op == soc::Op::Request && r.target == "gpio") {
+                    seen.story.push_back("gpio " + std::to_string(r.level));
+                }
+            }
+            seen.opens = machine.CallCount("WdfIoTargetOpen");
+        });
+        EXPECT_TRUE(sim.ok) << scenario << (paging ? " paging: " : ": ") << sim.errors;
+        return seen;
+    };
+    const std::vector<std::string> s4 = {"gpio 1", // prepare hardware
+                                         "D0Entry 5 action 0",
+                                         "D0Exit 4 action 3",
+                                         "gpio 0", // SS PHY 2 off
+                                         "D0Entry 4 action 3",
+                                         "gpio 1", // bring-up after the power loss
+                                         "D0Exit 5 action 0",
+                                         "gpio 0"}; // stop
+    for (const char* scenario : {"hibernate", "fast-startup"}) {
+        Seen pageable = run(scenario, false);
+        Seen paging = run(scenario, true);
+        EXPECT_EQ(pageable.story, s4) << scenario;
+        EXPECT_EQ(paging.story, s4) << scenario;
+        EXPECT_EQ(pageable.opens, paging.opens + 1) << scenario;
+    }
+    Seen pageable = run("sleep-wake", false);
+    Seen paging = run("sleep-wake", true);
+    EXPECT_EQ(paging.story, (std::vector<std::string>{
+                                "gpio 1", "D0Entry 5 action 0", "D0Exit 4 action 2", "gpio 0",
+                                "D0Entry 4 action 2", "gpio 1", "D0Exit 5 action 0", "gpio 0"}));
+    EXPECT_EQ(pageable.story, paging.story);
+    EXPECT_EQ(pageable.opens, paging.opens);
 }
 
 } // namespace

@@ -42,14 +42,21 @@ void FreePoolBlock(void* p, const PoolBlock& block) {
     }
 }
 
+namespace {
+// Power callbacks of stacks that are not power pageable running on this thread. What such a
+// callback calls is its own; the paged blocks are fenced off for every thread meanwhile.
+thread_local int fencedHere = 0;
+} // namespace
+
 bool PagedPoolFenced() {
-    return Current().pagedPoolFence > 0;
+    return fencedHere > 0;
 }
 
 PowerPathScope::PowerPathScope(bool pageable) : active_(!pageable) {
     if (!active_) {
         return;
     }
+    ++fencedHere;
     auto& s = Current();
     std::lock_guard guard(s.lock);
     if (s.pagedPoolFence++ == 0) {
@@ -65,6 +72,7 @@ PowerPathScope::~PowerPathScope() {
     if (!active_) {
         return;
     }
+    --fencedHere;
     auto& s = Current();
     std::lock_guard guard(s.lock);
     if (--s.pagedPoolFence == 0) {
