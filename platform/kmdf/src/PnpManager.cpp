@@ -424,4 +424,8 @@ bool Machine::PowerPageable(DeviceId id) const {
     return Node(*state_, id).PowerPageable();
 }
 
+bool Machine::HibernationPath(DeviceId id) const {
+    return Node(*state_, id).HibernationPath();
+}
+
 } // namespace kmdf

@@ -128,7 +128,8 @@ class Machine {
     // a paged allocation and fault on any touch of paged pool.
     NTSTATUS NotifyUsage(DeviceId id, DEVICE_USAGE_NOTIFICATION_TYPE type, bool inPath);
     bool PowerPageable(DeviceId id) const;
-    void RemoveDevice(DeviceId id); // nothing for a device that was torn down
+    bool HibernationPath(DeviceId id) const; // the hibernation file is behind the device
+    void RemoveDevice(DeviceId id);          // nothing for a device that was torn down
 
     // The next `count` calls of the named routine fail with `status`.
     void FailNext(const std::string& routine, NTSTATUS status, int count = 1);
