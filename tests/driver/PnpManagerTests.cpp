@@ -408,8 +408,8 @@ constexpr ULONG kTag = 0x74736554; // "Test"
 #endif
 
 // A stack that is not power pageable: D0 entry that touches a paged block faults, and one that
-// allocates paged pool bug-checks; non-paged pool is fine, and so is paged pool outside the
-// power callbacks. The books tell the paged blocks apart.
+// allocates paged pool or runs pageable code bug-checks; non-paged pool is fine, and so is
+// paged pool outside the power callbacks. The books tell the paged blocks apart.
 TEST_F(PnpManagerDeathTest, PagedPoolInThePowerCallbacksOfANonPageableStackFaults) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
@@ -421,7 +421,10 @@ TEST_F(PnpManagerDeathTest, PagedPoolInThePowerCallbacksOfANonPageableStackFault
         ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
         ASSERT_EQ(machine.EnterD0(id), STATUS_SUCCESS);
     };
-    script.onD0Entry = [&] { paged[0] = resident[0]; };
+    script.onD0Entry = [&] {
+        PAGED_CODE();
+        paged[0] = resident[0];
+    };
     cycle(); // pageable: paging I/O is there for a page that is out
 
     ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypeDumpFile, true), STATUS_SUCCESS);
@@ -443,6 +446,8 @@ TEST_F(PnpManagerDeathTest, PagedPoolInThePowerCallbacksOfANonPageableStackFault
         (void)WdfMemoryCreate(WDF_NO_OBJECT_ATTRIBUTES, PagedPool, kTag, 8, &memory, &buffer);
     };
     EXPECT_DEATH(cycle(), "paged pool in a power callback");
+    script.onD0Entry = [] { PAGED_CODE(); };
+    EXPECT_DEATH(cycle(), "pageable code in a power callback");
 
     script.onD0Entry = nullptr;
     ExFreePoolWithTag(const_cast<UCHAR*>(paged), kTag);

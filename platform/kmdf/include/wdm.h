@@ -191,7 +191,10 @@ FORCEINLINE VOID WriteNoFence(_Out_ LONG volatile* Destination, _In_ LONG Value)
 #define APC_LEVEL 1
 #define DISPATCH_LEVEL 2
 KIRQL KeGetCurrentIrql();
-#define PAGED_CODE() ((void)0)
+// Pageable code says so on entry. Inside D0 entry or D0 exit of a stack that is not power
+// pageable the stand-in takes it as paged out, with paging I/O unavailable: a bug check.
+VOID KmdfStandInPagedCode(PCSTR function);
+#define PAGED_CODE() KmdfStandInPagedCode(__func__)
 
 // Objects of the I/O manager. Of a device object the driver reads only its flags.
 typedef struct _DEVICE_OBJECT {

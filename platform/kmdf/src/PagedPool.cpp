@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace kmdf {
 
@@ -85,3 +86,10 @@ PowerPathScope::~PowerPathScope() {
 }
 
 } // namespace kmdf
+
+VOID KmdfStandInPagedCode(PCSTR function) {
+    if (kmdf::PagedPoolFenced()) {
+        kmdf::BugCheck(std::string(function) + ": pageable code in a power callback of a stack "
+                                               "that is not power pageable");
+    }
+}
