@@ -28,10 +28,18 @@ static BOOLEAN StackPowerPageable(WDFDEVICE Device) {
 // whole bring-up again, then the power-up, which finds nothing to resume.
 static NTSTATUS ResumeFromHibernation(WDFDEVICE Device, PFILTER_EXTENSION Context,
                                       WDF_POWER_DEVICE_STATE PreviousState) {
-    NTSTATUS status = RegisterWakeLineArrival(Context);
-    if (!NT_SUCCESS(status)) {
-        TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "wake-line registration: status 0x%08X",
-                    status);
+    NTSTATUS status;
+    // A registration that prepare hardware made is still there. A new one is pageable code,
+    // so a stack that is not power pageable waits for the next prepare hardware.
+    if (Context->ArrivalNotification == NULL && !StackPowerPageable(Device)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER,
+                    "no wake-line registration, none made: the stack is not power pageable");
+    } else {
+        status = RegisterWakeLineArrival(Context);
+        if (!NT_SUCCESS(status)) {
+            TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "wake-line registration: status 0x%08X",
+                        status);
+        }
     }
     // The hibernation D0 exit of a pageable stack closed the target; one still open is kept
     // rather than opened twice, and a stack that is not pageable opens none here.

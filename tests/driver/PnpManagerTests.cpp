@@ -456,8 +456,9 @@ TEST_F(PnpManagerDeathTest, PagedPoolInThePowerCallbacksOfANonPageableStackFault
 
 // The same stack, and the filter's device object showing the pageability that the framework
 // took from the device below. A target may be created in D0 entry, but opening one by name is
-// a file open and closing it a file close, which bug-check there; outside the power callbacks,
-// and once the stack is pageable again, both are fine.
+// a file open and closing it a file close, which bug-check there, as a registration for PnP
+// notifications does; outside the power callbacks, and once the stack is pageable again, the
+// target is fine.
 TEST_F(PnpManagerDeathTest, FileOpenOrCloseInThePowerCallbacksOfANonPageableStackBugChecks) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     machine.AddNamedDevice(L"\\Device\\Line0", std::make_shared<kmdf::Endpoint>());
@@ -508,6 +509,15 @@ TEST_F(PnpManagerDeathTest, FileOpenOrCloseInThePowerCallbacksOfANonPageableStac
     EXPECT_DEATH(cycle(), "WdfIoTargetClose: a file closed in a power callback");
     script.onD0Entry = [&] { WdfObjectDelete(target); };
     EXPECT_DEATH(cycle(), "a file closed in a power callback");
+    script.onD0Entry = [] {
+        static const GUID interfaceClass = {0x1, 0x2, 0x3, {4, 5, 6, 7, 8, 9, 10, 11}};
+        PVOID entry = nullptr;
+        (void)IoRegisterPlugPlayNotification(
+            EventCategoryDeviceInterfaceChange, 0, (PVOID)&interfaceClass,
+            WdfDriverWdmGetDriverObject(WdfGetDriver()), [](PVOID, PVOID) { return 0; }, nullptr,
+            &entry);
+    };
+    EXPECT_DEATH(cycle(), "IoRegisterPlugPlayNotification: pageable code");
 
     ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypePaging, false), STATUS_SUCCESS);
     EXPECT_TRUE(pageable());
