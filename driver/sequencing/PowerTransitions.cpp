@@ -16,19 +16,40 @@ static BOOLEAN HardwarePrepared(PFILTER_EXTENSION Context) {
            Context->PhyBase != NULL && Context->PortPairs != NULL;
 }
 
+// The framework gives a filter the pageability of the device below it, which loses
+// DO_POWER_PAGABLE while a disk behind the controller carries the paging, hibernation or dump
+// file. The power callbacks of such a stack may run while paging I/O is unavailable: opening
+// or closing a file there, an I/O target by name included, runs pageable code.
+static BOOLEAN StackPowerPageable(WDFDEVICE Device) {
+    return (WdfDeviceWdmGetDeviceObject(Device)->Flags & DO_POWER_PAGABLE) != 0;
+}
+
 // The hardware lost its state while the system was off: settings, registration and the
 // whole bring-up again, then the power-up, which finds nothing to resume.
 static NTSTATUS ResumeFromHibernation(WDFDEVICE Device, PFILTER_EXTENSION Context,
                                       WDF_POWER_DEVICE_STATE PreviousState) {
-    NTSTATUS status = RegisterWakeLineArrival(Context);
-    if (!NT_SUCCESS(status)) {
-        TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "wake-line registration: status 0x%08X",
-                    status);
+    NTSTATUS status;
+    // A registration that prepare hardware made is still there. A new one is pageable code,
+    // so a stack that is not power pageable waits for the next prepare hardware.
+    if (Context->ArrivalNotification == NULL && !StackPowerPageable(Device)) {
+        TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER,
+                    "no wake-line registration, none made: the stack is not power pageable");
+    } else {
+        status = RegisterWakeLineArrival(Context);
+        if (!NT_SUCCESS(status)) {
+            TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "wake-line registration: status 0x%08X",
+                        status);
+        }
     }
-    // The hibernation D0 exit closed the target; one still open is kept rather than opened
-    // twice.
+    // The hibernation D0 exit of a pageable stack closed the target; one still open is kept
+    // rather than opened twice, and a stack that is not pageable opens none here.
     if (Context->Instance == INSTANCE_MULTIPORT && Context->GpioTarget == NULL) {
-        Context->GpioTarget = OpenGpioTarget(Device);
+        if (StackPowerPageable(Device)) {
+            Context->GpioTarget = OpenGpioTarget(Device);
+        } else {
+            TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER,
+                        "no GPIO target, none opened: the stack is not power pageable");
+        }
     }
     status = BringUpController(Context);
     if (!NT_SUCCESS(status)) {
@@ -100,13 +121,19 @@ _Use_decl_annotations_ NTSTATUS EvtDeviceD0Exit(WDFDEVICE Device,
         return STATUS_SUCCESS;
     }
     status = PowerDownController(extension, TargetState);
-    // The GPIO connection does not survive hibernation; D0 entry opens a new one.
     if (NT_SUCCESS(status) && action == PowerActionHibernate && extension->GpioTarget != NULL) {
-        WdfIoTargetClose(extension->GpioTarget);
-        WdfObjectDelete(extension->GpioTarget);
-        extension->GpioTarget = NULL;
-        extension->Mprd = 0;
-        TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_POWER, "GPIO target closed for hibernation");
+        if (StackPowerPageable(Device)) {
+            // The GPIO connection does not survive hibernation; D0 entry opens a new one.
+            WdfIoTargetClose(extension->GpioTarget);
+            WdfObjectDelete(extension->GpioTarget);
+            extension->GpioTarget = NULL;
+            extension->Mprd = 0;
+            TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_POWER, "GPIO target closed for hibernation");
+        } else {
+            // No file is closed here; D0 entry after the resume keeps the open target.
+            TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_POWER,
+                        "GPIO target kept for hibernation: the stack is not power pageable");
+        }
     }
     TraceEvents(TRACE_LEVEL_VERBOSE, TRACE_POWER, "exit: status 0x%08X", status);
     return status;

@@ -275,7 +275,7 @@ void Usage(std::ostream& out) {
            "                           the paging file: that stack is not power pageable\n"
            "  --hibernation-device WHICH  a disk behind that instance carries the hibernation\n"
            "                           file: at S4 the image is written through it after the\n"
-           "                           D0 exits, and the run fails when it is not (both with\n"
+           "                           D0 exits, and the run fails when it is not (with\n"
            "                           hibernate, fast-startup, idle-hibernate and\n"
            "                           idle-hibernate-armed)\n"
            "  --help                   print this text\n"
@@ -434,9 +434,9 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
     }
     const bool s4 = line.scenario == "hibernate" || line.scenario == "fast-startup" ||
                     line.scenario == "idle-hibernate" || line.scenario == "idle-hibernate-armed";
-    if (!s4 && (line.world.pagingDevice || line.world.hibernationDevice)) {
-        errors << "pelvane-sim: --paging-device and --hibernation-device go with hibernate,\n"
-                  "fast-startup, idle-hibernate and idle-hibernate-armed\n";
+    if (!s4 && line.world.hibernationDevice) {
+        errors << "pelvane-sim: --hibernation-device goes with hibernate, fast-startup,\n"
+                  "idle-hibernate and idle-hibernate-armed\n";
         return std::nullopt;
     }
     if (line.scenario == "late-service") {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -572,8 +573,8 @@ constexpr ULONG kTag = 0x74736554; // "Test"
 #endif
 
 // A stack that is not power pageable: D0 entry that touches a paged block faults, and one that
-// allocates paged pool bug-checks; non-paged pool is fine, and so is paged pool outside the
-// power callbacks. The books tell the paged blocks apart.
+// allocates paged pool or runs pageable code bug-checks; non-paged pool is fine, and so is
+// paged pool outside the power callbacks. The books tell the paged blocks apart.
 TEST_F(PnpManagerDeathTest, PagedPoolInThePowerCallbacksOfANonPageableStackFaults) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
@@ -585,7 +586,10 @@ TEST_F(PnpManagerDeathTest, PagedPoolInThePowerCallbacksOfANonPageableStackFault
         ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionSleep), STATUS_SUCCESS);
         ASSERT_EQ(machine.EnterD0(id), STATUS_SUCCESS);
     };
-    script.onD0Entry = [&] { paged[0] = resident[0]; };
+    script.onD0Entry = [&] {
+        PAGED_CODE();
+        paged[0] = resident[0];
+    };
     cycle(); // pageable: paging I/O is there for a page that is out
 
     ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypeDumpFile, true), STATUS_SUCCESS);
@@ -607,10 +611,84 @@ TEST_F(PnpManagerDeathTest, PagedPoolInThePowerCallbacksOfANonPageableStackFault
         (void)WdfMemoryCreate(WDF_NO_OBJECT_ATTRIBUTES, PagedPool, kTag, 8, &memory, &buffer);
     };
     EXPECT_DEATH(cycle(), "paged pool in a power callback");
+    script.onD0Entry = [] { PAGED_CODE(); };
+    EXPECT_DEATH(cycle(), "pageable code in a power callback");
 
     script.onD0Entry = nullptr;
     ExFreePoolWithTag(const_cast<UCHAR*>(paged), kTag);
     ExFreePoolWithTag(const_cast<UCHAR*>(resident), kTag);
+}
+
+// The same stack, and the filter's device object showing the pageability that the framework
+// took from the device below. A target may be created in D0 entry, but opening one by name is
+// a file open and closing it a file close, which bug-check there, as a registration for PnP
+// notifications does; outside the power callbacks, and once the stack is pageable again, the
+// target is fine.
+TEST_F(PnpManagerDeathTest, FileOpenOrCloseInThePowerCallbacksOfANonPageableStackBugChecks) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    machine.AddNamedDevice(L"\\Device\\Line0", std::make_shared<kmdf::Endpoint>());
+    ASSERT_EQ(machine.StartDevice(id), STATUS_SUCCESS);
+    const WDFDEVICE device = machine.Device(id);
+    auto pageable = [&] {
+        return (WdfDeviceWdmGetDeviceObject(device)->Flags & DO_POWER_PAGABLE) != 0;
+    };
+    WDFIOTARGET target = nullptr;
+    auto create = [&] {
+        ASSERT_EQ(WdfIoTargetCreate(device, WDF_NO_OBJECT_ATTRIBUTES, &target), STATUS_SUCCESS);
+    };
+    auto open = [&] {
+        create();
+        UNICODE_STRING name;
+        RtlInitUnicodeString(&name, L"\\Device\\Line0");
+        WDF_IO_TARGET_OPEN_PARAMS params;
+        WDF_IO_TARGET_OPEN_PARAMS_INIT_OPEN_BY_NAME(&params, &name, GENERIC_READ | GENERIC_WRITE);
+        ASSERT_EQ(WdfIoTargetOpen(target, &params), STATUS_SUCCESS);
+    };
+    auto close = [&] {
+        WdfIoTargetClose(target);
+        WdfObjectDelete(target);
+        target = nullptr;
+    };
+    auto cycle = [&] {
+        ASSERT_EQ(machine.ExitD0(id, WdfPowerDeviceD3, PowerActionHibernate), STATUS_SUCCESS);
+        ASSERT_EQ(machine.EnterD0(id), STATUS_SUCCESS);
+    };
+    EXPECT_TRUE(pageable());
+    script.onD0Entry = [&] {
+        open();
+        close();
+    };
+    cycle();
+
+    ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypePaging, true), STATUS_SUCCESS);
+    EXPECT_FALSE(pageable());
+    script.onD0Entry = [&] {
+        create();
+        WdfObjectDelete(target);
+    };
+    cycle();
+    script.onD0Entry = [&] { open(); };
+    EXPECT_DEATH(cycle(), "WdfIoTargetOpen: a file opened in a power callback");
+    open();
+    script.onD0Entry = [&] { WdfIoTargetClose(target); };
+    EXPECT_DEATH(cycle(), "WdfIoTargetClose: a file closed in a power callback");
+    script.onD0Entry = [&] { WdfObjectDelete(target); };
+    EXPECT_DEATH(cycle(), "a file closed in a power callback");
+    script.onD0Entry = [] {
+        static const GUID interfaceClass = {0x1, 0x2, 0x3, {4, 5, 6, 7, 8, 9, 10, 11}};
+        PVOID entry = nullptr;
+        (void)IoRegisterPlugPlayNotification(
+            EventCategoryDeviceInterfaceChange, 0, (PVOID)&interfaceClass,
+            WdfDriverWdmGetDriverObject(WdfGetDriver()), [](PVOID, PVOID) { return 0; }, nullptr,
+            &entry);
+    };
+    EXPECT_DEATH(cycle(), "IoRegisterPlugPlayNotification: pageable code");
+
+    ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypePaging, false), STATUS_SUCCESS);
+    EXPECT_TRUE(pageable());
+    script.onD0Entry = [&] { close(); };
+    cycle();
+    script.onD0Entry = nullptr;
 }
 
 } // namespace

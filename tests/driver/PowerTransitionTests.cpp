@@ -251,4 +251,24 @@ TEST_F(PowerTransitions, FailedWakeLineRegistrationIsOnlyReported) {
     EXPECT_EQ(WakeLineRequests(), (std::vector<Request>{{0x20B, 1}, {0x20A, 1}}));
 }
 
+// The same on a stack that is not power pageable: the resume makes no registration, which is
+// pageable code, until the stack is pageable again.
+TEST_F(PowerTransitions, NoWakeLineRegistrationOnTheResumeOfANonPageableStack) {
+    machine.FailNext("IoRegisterPlugPlayNotification", STATUS_INSUFFICIENT_RESOURCES);
+    kmdf::DeviceId id = Start(soc::kSecondary);
+    PFILTER_EXTENSION c = Context(id);
+    ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypePaging, true), STATUS_SUCCESS);
+    const std::size_t registrations = machine.CallCount("IoRegisterPlugPlayNotification");
+    ASSERT_EQ(Hibernate(id), STATUS_SUCCESS);
+    ASSERT_EQ(Owner(id).Resume(), STATUS_SUCCESS);
+    EXPECT_EQ(machine.CallCount("IoRegisterPlugPlayNotification"), registrations);
+    EXPECT_EQ(c->ArrivalNotification, nullptr);
+    EXPECT_TRUE(ReportedError("no wake-line registration"));
+
+    ASSERT_EQ(machine.NotifyUsage(id, DeviceUsageTypePaging, false), STATUS_SUCCESS);
+    ASSERT_EQ(Hibernate(id), STATUS_SUCCESS);
+    ASSERT_EQ(Owner(id).Resume(), STATUS_SUCCESS);
+    EXPECT_NE(c->ArrivalNotification, nullptr);
+}
+
 } // namespace

@@ -192,10 +192,17 @@ FORCEINLINE VOID WriteNoFence(_Out_ LONG volatile* Destination, _In_ LONG Value)
 #define APC_LEVEL 1
 #define DISPATCH_LEVEL 2
 KIRQL KeGetCurrentIrql();
-#define PAGED_CODE() ((void)0)
+// Pageable code says so on entry. Inside D0 entry or D0 exit of a stack that is not power
+// pageable the stand-in takes it as paged out, with paging I/O unavailable: a bug check.
+VOID KmdfStandInPagedCode(PCSTR function);
+#define PAGED_CODE() KmdfStandInPagedCode(__func__)
 
-// Objects of the I/O manager, opaque to the driver.
-typedef struct _DEVICE_OBJECT DEVICE_OBJECT, *PDEVICE_OBJECT;
+// Objects of the I/O manager. Of a device object the driver reads only its flags.
+typedef struct _DEVICE_OBJECT {
+    ULONG Flags;
+} DEVICE_OBJECT, *PDEVICE_OBJECT;
+#define DO_POWER_PAGABLE 0x00002000UL
+#define DO_POWER_INRUSH 0x00004000UL
 typedef struct _FILE_OBJECT FILE_OBJECT, *PFILE_OBJECT;
 typedef struct _DRIVER_OBJECT DRIVER_OBJECT, *PDRIVER_OBJECT;
 

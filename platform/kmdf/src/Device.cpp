@@ -41,6 +41,8 @@ NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit, PWDF_OBJECT_ATTRIBUTES Dev
     d->instance = init->node->spec.instance;
     d->callbacks = init->callbacks;
     d->filter = init->filter;
+    // A filter takes the pageability of the device below it.
+    d->wdm.Flags = init->node->spec.lowerPowerPageable ? DO_POWER_PAGABLE : 0;
     {
         // Devices of different instances are added from different threads.
         std::lock_guard guard(s.lock);

@@ -71,6 +71,13 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
     if (t->open) {
         BugCheck("WdfIoTargetOpen: the target is open already");
     }
+    // An open by name is a file open, and a target on a file object registers for the change
+    // notifications of its device: pageable code and paged pool both.
+    if (PagedPoolFenced() &&
+        (OpenParams->Type == WdfIoTargetOpenByName || OpenParams->TargetFileObject != nullptr)) {
+        BugCheck("WdfIoTargetOpen: a file opened in a power callback of a stack that is not "
+                 "power pageable");
+    }
     NTSTATUS status = InjectedFailure("WdfIoTargetOpen");
     if (!NT_SUCCESS(status)) {
         return status;
@@ -91,7 +98,7 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
         if (OpenParams->TargetDeviceObject == nullptr) {
             return STATUS_INVALID_PARAMETER;
         }
-        t->endpoint = OpenParams->TargetDeviceObject->Endpoint;
+        t->endpoint = Impl(OpenParams->TargetDeviceObject)->Endpoint;
         // The framework references the file object itself and registers for the device's
         // target device change notifications on it.
         if (OpenParams->TargetFileObject != nullptr) {
@@ -101,7 +108,7 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
             }
             ++ref->second;
             t->remoteFile = OpenParams->TargetFileObject;
-            t->deviceName = OpenParams->TargetDeviceObject->Name;
+            t->deviceName = Impl(OpenParams->TargetDeviceObject)->Name;
             s.remoteTargets.insert(t);
         }
     } else {
@@ -118,6 +125,11 @@ namespace kmdf {
 // reference on the file object it was opened with.
 void CloseTarget(IoTargetImpl* t, bool forGood) {
     auto& s = Current();
+    // Closing the file, or ending the registration, runs pageable code.
+    if (PagedPoolFenced() && (t->fileObject != nullptr || t->remoteFile != nullptr)) {
+        BugCheck("WdfIoTargetClose: a file closed in a power callback of a stack that is not "
+                 "power pageable");
+    }
     PFILE_OBJECT file = nullptr;
     {
         std::lock_guard guard(s.lock);

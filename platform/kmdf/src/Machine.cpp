@@ -268,7 +268,7 @@ std::vector<EventRecord> Machine::Events() const {
 
 void Machine::AddNamedDevice(const std::wstring& name, std::shared_ptr<Endpoint> endpoint) {
     std::lock_guard guard(state_->lock);
-    auto object = std::make_shared<_DEVICE_OBJECT>();
+    auto object = std::make_shared<DeviceObjectImpl>();
     object->Name = name;
     object->Endpoint = std::move(endpoint);
     state_->namedDevices[name] = std::move(object);

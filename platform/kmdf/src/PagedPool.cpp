@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace kmdf {
 
@@ -42,14 +43,21 @@ void FreePoolBlock(void* p, const PoolBlock& block) {
     }
 }
 
+namespace {
+// Power callbacks of stacks that are not power pageable running on this thread. What such a
+// callback calls is its own; the paged blocks are fenced off for every thread meanwhile.
+thread_local int fencedHere = 0;
+} // namespace
+
 bool PagedPoolFenced() {
-    return Current().pagedPoolFence > 0;
+    return fencedHere > 0;
 }
 
 PowerPathScope::PowerPathScope(bool pageable) : active_(!pageable) {
     if (!active_) {
         return;
     }
+    ++fencedHere;
     auto& s = Current();
     std::lock_guard guard(s.lock);
     if (s.pagedPoolFence++ == 0) {
@@ -65,6 +73,7 @@ PowerPathScope::~PowerPathScope() {
     if (!active_) {
         return;
     }
+    --fencedHere;
     auto& s = Current();
     std::lock_guard guard(s.lock);
     if (--s.pagedPoolFence == 0) {
@@ -77,3 +86,10 @@ PowerPathScope::~PowerPathScope() {
 }
 
 } // namespace kmdf
+
+VOID KmdfStandInPagedCode(PCSTR function) {
+    if (kmdf::PagedPoolFenced()) {
+        kmdf::BugCheck(std::string(function) + ": pageable code in a power callback of a stack "
+                                               "that is not power pageable");
+    }
+}

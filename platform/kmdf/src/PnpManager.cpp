@@ -530,11 +530,21 @@ NTSTATUS Machine::NotifyUsage(DeviceId id, DEVICE_USAGE_NOTIFICATION_TYPE type, 
         return STATUS_INVALID_DEVICE_STATE;
     }
     count += inPath ? 1 : -1;
+    // The device below has set or cleared DO_POWER_PAGABLE; the filter's device object follows.
+    if (n.PowerPageable()) {
+        n.device->wdm.Flags |= DO_POWER_PAGABLE;
+    } else {
+        n.device->wdm.Flags &= ~DO_POWER_PAGABLE;
+    }
     return STATUS_SUCCESS;
 }
 
 bool Machine::PowerPageable(DeviceId id) const {
     return Node(*state_, id).PowerPageable();
+}
+
+bool Machine::HibernationPath(DeviceId id) const {
+    return Node(*state_, id).HibernationPath();
 }
 
 } // namespace kmdf

@@ -3,6 +3,7 @@
 #include "State.h"
 
 #include <algorithm>
+#include <string>
 
 using namespace kmdf;
 
@@ -23,6 +24,14 @@ void Deliver(const Notification& n, const InterfaceInstance& i, const GUID& even
     scope.Returned(n.callback(&record, n.context));
 }
 
+// Routines of the PnP and object managers that are pageable and take paged pool.
+void Pageable(const char* routine) {
+    if (PagedPoolFenced()) {
+        BugCheck(std::string(routine) + ": pageable code in a power callback of a stack that is "
+                                        "not power pageable");
+    }
+}
+
 } // namespace
 
 NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCategory,
@@ -35,6 +44,7 @@ NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCate
         return STATUS_INVALID_PARAMETER;
     }
     *NotificationEntry = nullptr;
+    Pageable("IoRegisterPlugPlayNotification");
     NTSTATUS status = InjectedFailure("IoRegisterPlugPlayNotification");
     if (!NT_SUCCESS(status)) {
         return status;
@@ -67,6 +77,7 @@ NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCate
 
 // Returns only when no callback of the registration runs any more.
 NTSTATUS IoUnregisterPlugPlayNotificationEx(PVOID NotificationEntry) {
+    Pageable("IoUnregisterPlugPlayNotificationEx");
     auto& s = Current();
     std::unique_lock guard(s.lock);
     auto it = s.notifications.find(NotificationEntry);
@@ -88,6 +99,7 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK Desire
     }
     *FileObject = nullptr;
     *DeviceObject = nullptr;
+    Pageable("IoGetDeviceObjectPointer"); // a file open
     NTSTATUS status = InjectedFailure("IoGetDeviceObjectPointer");
     if (!NT_SUCCESS(status)) {
         return status;

@@ -124,10 +124,14 @@ NTSTATUS PowerPolicyOwner::SystemTransition(POWER_ACTION action) {
             NTSTATUS status = RequestD0(PolicyState::Started);
             return NT_SUCCESS(status) ? RequestDx(action, asleep) : status;
         }
-        // Idle and not armed: the system request stops at the owner.
-        state_ =
-            action == PowerActionShutdownOff ? PolicyState::Off : PolicyState::SystemAsleepNoWake;
-        return STATUS_SUCCESS;
+        // Idle and not armed: the system request stops at the owner, unless the system
+        // hibernates through this device; then it goes on as for an armed device below.
+        if (action != PowerActionHibernate || !machine_.HibernationPath(id_)) {
+            state_ = action == PowerActionShutdownOff ? PolicyState::Off
+                                                      : PolicyState::SystemAsleepNoWake;
+            return STATUS_SUCCESS;
+        }
+        [[fallthrough]];
     case PolicyState::WaitingArmed: {
         // Armed in S0: back to D0 to disarm, then down again with the system's action.
         NTSTATUS status = RequestD0(PolicyState::Started);

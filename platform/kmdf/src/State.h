@@ -20,15 +20,20 @@ struct _DRIVER_OBJECT {
     PDRIVER_INITIALIZE DriverInit;
     UNICODE_STRING RegistryPath;
 };
-struct _DEVICE_OBJECT {
+// Every device object the stand-in hands out is one of these.
+struct DeviceObjectImpl : _DEVICE_OBJECT {
+    DeviceObjectImpl() : _DEVICE_OBJECT{0} {}
     std::wstring Name;
     std::shared_ptr<kmdf::Endpoint> Endpoint;
 };
+inline DeviceObjectImpl* Impl(PDEVICE_OBJECT device) {
+    return static_cast<DeviceObjectImpl*>(device);
+}
 // A file object references its device: a device that leaves the namespace while files are
 // open on it lives on until the last of them is dereferenced.
 struct _FILE_OBJECT {
     PDEVICE_OBJECT DeviceObject;
-    std::shared_ptr<_DEVICE_OBJECT> Reference;
+    std::shared_ptr<DeviceObjectImpl> Reference;
 };
 
 namespace kmdf {
@@ -67,7 +72,7 @@ struct DeviceImpl : Object {
     bool filter = false;
     POWER_ACTION action = PowerActionNone;
     IoTargetImpl* defaultTarget = nullptr;
-    _DEVICE_OBJECT wdm;
+    DeviceObjectImpl wdm;
 };
 
 struct CollectionImpl : Object {
@@ -210,7 +215,7 @@ struct Machine::State {
     std::map<UCHAR, std::size_t> diagnosticsByLevel; // all of them, also those dropped
 
     // The world beside the driver.
-    std::map<std::wstring, std::shared_ptr<_DEVICE_OBJECT>> namedDevices;
+    std::map<std::wstring, std::shared_ptr<DeviceObjectImpl>> namedDevices;
     std::set<std::wstring> removePending; // query-remove passed; creates fail until cancel
     std::vector<InterfaceInstance> interfaces;
     std::map<std::pair<ULONG, ULONG>, std::vector<std::uint8_t>> firmwareTables;
@@ -234,8 +239,9 @@ struct Machine::State {
 // Host memory of a pool block; paged blocks on pages of their own.
 void* AllocatePoolBlock(std::size_t bytes, bool paged);
 void FreePoolBlock(void* p, const PoolBlock& block);
-// True while D0 entry or D0 exit of a stack that is not power pageable runs: a paged
-// allocation then bug-checks, and a touch of a paged block faults.
+// True while D0 entry or D0 exit of a stack that is not power pageable runs on this thread:
+// a paged allocation, a file opened or closed then bug-checks. A touch of a paged block
+// faults on any thread while such a callback runs.
 bool PagedPoolFenced();
 class PowerPathScope {
   public:

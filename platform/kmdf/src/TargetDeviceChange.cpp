@@ -111,7 +111,7 @@ std::size_t ReferencesLocked(const Machine::State& s, const std::wstring& name) 
     std::size_t count = 0;
     for (auto& [object, references] : s.references) {
         auto* file = static_cast<const _FILE_OBJECT*>(object);
-        if (file->DeviceObject != nullptr && file->DeviceObject->Name == name) {
+        if (file->DeviceObject != nullptr && Impl(file->DeviceObject)->Name == name) {
             count += static_cast<std::size_t>(references);
         }
     }

@@ -176,13 +176,15 @@ void Soc::WriteLocked(const Location& at, std::uint32_t value) {
 void Soc::Append(TraceRecord r) {
     r.actor = VirtualClock::Actor();
     r.thread = ThreadTag();
-    if (hibernationPath_ >= 0 && r.actor == hibernationPath_ && r.op == Op::Callback &&
-        r.function == "EvtDeviceD0Exit" && !r.returned) {
-        watching_ = true;
+    if (r.op == Op::Callback && !r.returned &&
+        (r.function == "EvtDeviceD0Exit" || r.function == "EvtDeviceD0Entry")) {
+        paths_[r.actor] = {r.function == "EvtDeviceD0Exit", false};
     }
-    if (watching_ && r.actor == hibernationPath_ &&
-        (r.op == Op::Write || (r.op == Op::Request && r.target == "gpio"))) {
-        pathTouched_ = true;
+    if (r.op == Op::Write || (r.op == Op::Request && r.target == "gpio")) {
+        auto path = paths_.find(r.actor);
+        if (path != paths_.end() && path->second.outOfD0) {
+            path->second.touched = true;
+        }
     }
     if (sink_ != nullptr && !trace_.empty()) {
         sink_->Take(trace_.back());
@@ -383,8 +385,6 @@ void Soc::RecordSystem(const std::string& event) {
 void Soc::WatchHibernationPath(int instance) {
     std::lock_guard guard(lock_);
     hibernationPath_ = instance;
-    watching_ = false;
-    pathTouched_ = false;
 }
 
 bool Soc::WriteHibernationImage(bool* written) {
@@ -397,10 +397,10 @@ bool Soc::WriteHibernationImage(bool* written) {
     r.op = Op::System;
     r.event = "hibernation-image";
     r.device = InstanceName(hibernationPath_);
-    r.written = !pathTouched_;
+    const PathState path = paths_[hibernationPath_];
+    r.written = !(path.outOfD0 && path.touched);
     *written = r.written;
     hibernationPath_ = -1;
-    watching_ = false;
     Append(r);
     return true;
 }

@@ -134,7 +134,8 @@ class Machine {
     // a paged allocation and fault on any touch of paged pool.
     NTSTATUS NotifyUsage(DeviceId id, DEVICE_USAGE_NOTIFICATION_TYPE type, bool inPath);
     bool PowerPageable(DeviceId id) const;
-    void RemoveDevice(DeviceId id); // nothing for a device that was torn down
+    bool HibernationPath(DeviceId id) const; // the hibernation file is behind the device
+    void RemoveDevice(DeviceId id);          // nothing for a device that was torn down
 
     // The device's own PnP life beyond an orderly stop, as the framework delivers it to a
     // filter that does not own power policy (the action is PowerActionNone throughout).

@@ -10,6 +10,9 @@
 //   WaitingUnarmed  + sleep, ...   -> no request at all          -> SystemAsleepNoWake (Off)
 //   WaitingUnarmed  + sleep, wake from Sx enabled -> D0, then Dx with the sleep action
 //   WaitingArmed    + sleep, ...   -> D0 to disarm, then Dx with the system action
+//   WaitingUnarmed  + S4, with the hibernation file behind the device
+//                                  -> D0, then Dx with the hibernate action: the image is
+//                                     written through the device, which must be powered
 //   Sleeping        + resume       -> D0                        -> Started
 //   SystemAsleepNoWake + resume    -> no request; the device stays in Dx -> WaitingUnarmed
 //   Waiting*        + stop         -> D0, then D0 exit to D3Final and release hardware

@@ -95,12 +95,13 @@ class Soc : public kmdf::Hardware {
     // reset value and every port to its defaults. The world's configuration survives
     // (PowerLoss.cpp says which is which).
     void PowerLoss();
-    // The hibernation file lies behind `instance`'s controller and the system goes to S4: once
-    // that instance's D0 exit has begun, a register write or a GPIO request made for it powers
-    // down, suspends or resets something on the path the image takes.
+    // The hibernation file lies behind `instance`'s controller and the system goes to S4. A
+    // register write or a GPIO request made for an instance once its D0 exit has begun, and
+    // before its next D0 entry, powers down, suspends or resets something on its path: so does
+    // the power-down of a runtime idle that the system went to S4 in.
     void WatchHibernationPath(int instance);
     // After the D0 exits: the image goes through the watched controller, written only when
-    // nothing on its path changed since the watch began. Records
+    // nothing on its path changed since its last D0 exit began, if it is out of D0. Records
     // {"op":"system","event":"hibernation-image","device":NAME,"written":...} and ends the
     // watch; false, without a record, when nothing was watched.
     bool WriteHibernationImage(bool* written);
@@ -165,8 +166,13 @@ class Soc : public kmdf::Hardware {
     std::size_t traceLimit_ = 0;
     TraceSink* sink_ = nullptr;
     int hibernationPath_ = -1; // instance watched, -1 for none
-    bool watching_ = false;    // the watched instance's D0 exit has begun
-    bool pathTouched_ = false;
+    // Per instance: out of D0 since its last D0 exit began, and whether a register write or a
+    // GPIO request was made for it since.
+    struct PathState {
+        bool outOfD0 = false;
+        bool touched = false;
+    };
+    std::map<int, PathState> paths_;
 };
 
 } // namespace soc
