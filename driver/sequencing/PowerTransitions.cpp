@@ -17,9 +17,11 @@ static BOOLEAN HardwarePrepared(PFILTER_EXTENSION Context) {
 }
 
 // The hardware lost its state while the system was off: settings, registration and the
-// whole bring-up again, then the power-up, which finds nothing to resume.
+// whole bring-up again, then the power-up, which finds nothing to resume. When the power
+// never went (a hibernation aborted after the D0 exits, `StateKept`), the wrapper still holds
+// the wake events of the completed power-down, which the bring-up does not touch.
 static NTSTATUS ResumeFromHibernation(WDFDEVICE Device, PFILTER_EXTENSION Context,
-                                      WDF_POWER_DEVICE_STATE PreviousState) {
+                                      WDF_POWER_DEVICE_STATE PreviousState, BOOLEAN StateKept) {
     NTSTATUS status = RegisterWakeLineArrival(Context);
     if (!NT_SUCCESS(status)) {
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "wake-line registration: status 0x%08X",
@@ -35,6 +37,9 @@ static NTSTATUS ResumeFromHibernation(WDFDEVICE Device, PFILTER_EXTENSION Contex
         TraceEvents(TRACE_LEVEL_ERROR, TRACE_POWER, "bring-up after hibernation: status 0x%08X",
                     status);
         return status;
+    }
+    if (StateKept && Context->PoweredDown == 1) {
+        DisarmPowerDownWakeEvents(Context);
     }
     Context->PoweredDown = 0;
     for (ULONG pair = 0; pair < Context->PortPairCount; ++pair) {
@@ -62,9 +67,9 @@ _Use_decl_annotations_ NTSTATUS EvtDeviceD0Entry(WDFDEVICE Device,
     // A controller that lost its configuration while the system was off needs the whole
     // bring-up, whatever action the framework reports: after an idle device slept through
     // hibernation, its D0 entry is told PowerActionNone.
-    if (!CoreConfigured(extension) ||
-        WdfDeviceGetSystemPowerAction(Device) == PowerActionHibernate) {
-        status = ResumeFromHibernation(Device, extension, PreviousState);
+    BOOLEAN configured = CoreConfigured(extension);
+    if (!configured || WdfDeviceGetSystemPowerAction(Device) == PowerActionHibernate) {
+        status = ResumeFromHibernation(Device, extension, PreviousState, configured);
     } else {
         status = PowerUpController(extension, PreviousState);
     }

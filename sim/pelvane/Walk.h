@@ -1,0 +1,70 @@
+#pragma once
+// Random walks through the driver's life: from a seed, the world around the controllers (the
+// firmware's switches, the SS PHYs' readiness, the wake-line service, the special files) and a
+// list of events that the framework, the system and the world deliver in turn, each one legal
+// in the state that the walk has reached. After every event the hardware and the platform are
+// checked (WalkChecks). A walk replays exactly from its seed and its event list; a failing
+// one shrinks to the shortest list that still fails in the same way.
+//
+// The instances run on the calling thread, one after the other within an event (a system
+// event carries the order in which the instances see it); the interleaving is chosen at the
+// level of events, not of register accesses.
+#include <cstdint>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace pelvane {
+
+// One event: its kind and, depending on the kind, an instance, a port and an argument
+// ("sleep 2,0,1", "idle primary", "port multiport 4 polling", "fail WdfIoTargetOpen").
+struct WalkEvent {
+    std::string kind;
+    int instance = -1;
+    int port = 0;
+    std::string arg;
+
+    std::string Text() const;
+    static std::optional<WalkEvent> Parse(const std::string& text);
+    bool operator==(const WalkEvent& other) const = default;
+};
+
+struct Walk {
+    std::uint64_t seed = 0; // draws the world
+    std::vector<int> instances;
+    std::vector<WalkEvent> events;
+};
+
+// What a walk found: nothing, or the first invariant broken, at which step (0: the start,
+// events.size() + 1: the end) and why, with the last trace records before it.
+struct WalkResult {
+    bool ok = true;
+    std::size_t step = 0;
+    std::string invariant;
+    std::string detail;
+    std::vector<std::string> lastRecords;
+    std::uint64_t traceHash = 0; // FNV-1a of the trace's JSON lines
+    std::size_t eventsApplied = 0;
+};
+
+struct WalkRunOptions {
+    std::ostream* trace = nullptr; // the trace's JSON lines with "# step" lines between
+};
+
+// Draws a walk of `steps` events for the instances, running it as it is drawn.
+Walk DrawWalk(std::uint64_t seed, int steps, const std::vector<int>& instances, WalkResult* result,
+              const WalkRunOptions& options = {});
+// Runs the walk's events in order; an event not legal in the state reached is skipped.
+WalkResult RunWalk(const Walk& walk, const WalkRunOptions& options = {});
+// The shortest walk found that fails with the same invariant as `walk`.
+Walk ShrinkWalk(const Walk& walk, const std::string& invariant, int* runs = nullptr);
+
+void WriteReplay(const Walk& walk, std::ostream& out);
+std::optional<Walk> ReadReplay(std::istream& in, std::string* error);
+
+// pelvane-sim --walk and --replay. True when the arguments ask for a walk.
+bool WantsWalk(const std::vector<std::string>& args);
+int WalkMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& errors);
+
+} // namespace pelvane

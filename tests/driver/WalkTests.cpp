@@ -1,0 +1,86 @@
+// Random walks: the same seed draws the same walk and the same trace, a replay file runs the
+// walk it was written from, and events that are not legal where a shrunk walk reaches them
+// are skipped rather than forced.
+#include "Walk.h"
+
+#include <soc/Layout.h>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+const std::vector<int> kAll = {soc::kPrimary, soc::kSecondary, soc::kMultiport};
+
+TEST(Walk, TheSameSeedDrawsTheSameWalkAndTraceAndItsReplayRunsIt) {
+    pelvane::WalkResult first;
+    pelvane::WalkResult second;
+    pelvane::Walk a = pelvane::DrawWalk(11, 60, kAll, &first);
+    pelvane::Walk b = pelvane::DrawWalk(11, 60, kAll, &second);
+    ASSERT_TRUE(first.ok) << first.invariant << ": " << first.detail;
+    EXPECT_EQ(a.events, b.events);
+    EXPECT_EQ(first.traceHash, second.traceHash);
+
+    std::stringstream file;
+    pelvane::WriteReplay(a, file);
+    std::string error;
+    auto read = pelvane::ReadReplay(file, &error);
+    ASSERT_TRUE(read) << error;
+    EXPECT_EQ(read->seed, a.seed);
+    EXPECT_EQ(read->instances, a.instances);
+    EXPECT_EQ(read->events, a.events);
+    pelvane::WalkResult replayed = pelvane::RunWalk(*read);
+    EXPECT_TRUE(replayed.ok);
+    EXPECT_EQ(replayed.traceHash, first.traceHash);
+
+    pelvane::WalkResult other;
+    pelvane::DrawWalk(12, 60, kAll, &other);
+    EXPECT_NE(other.traceHash, first.traceHash);
+}
+
+TEST(Walk, EventsReadBackAsWrittenAndBadReplaysAreRefused) {
+    for (const char* text : {"sleep 2,0,1", "idle-armed multiport", "port multiport 4 polling",
+                             "port primary 1 reset-never", "fail WdfIoTargetOpen",
+                             "service-surprise", "hs-stuck secondary"}) {
+        auto e = pelvane::WalkEvent::Parse(text);
+        ASSERT_TRUE(e) << text;
+        EXPECT_EQ(e->Text(), text);
+    }
+    EXPECT_FALSE(pelvane::WalkEvent::Parse("idle primary one two"));
+    for (const char* bad :
+         {"", "pelvane walk 1\ninstances primary\n", "pelvane walk 1\nseed 1\ninstances nowhere\n",
+          "another file\nseed 1\ninstances primary\n"}) {
+        std::istringstream in(bad);
+        std::string error;
+        EXPECT_FALSE(pelvane::ReadReplay(in, &error)) << bad;
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(Walk, EventsThatAreNotLegalWhereTheyFallAreSkipped) {
+    // Active while running, resume while awake, a second add, start while started: none is
+    // something the framework or the system could deliver there.
+    pelvane::Walk walk{5, kAll, {}};
+    for (const char* text : {"active primary", "resume 0,1,2", "add secondary", "start multiport",
+                             "sleep 0,1,2", "sleep 0,1,2", "resume 2,1,0", "idle primary",
+                             "hibernate 1,0,2", "resume 0,1,2", "active primary"}) {
+        walk.events.push_back(*pelvane::WalkEvent::Parse(text));
+    }
+    pelvane::WalkResult r = pelvane::RunWalk(walk);
+    EXPECT_TRUE(r.ok) << r.invariant << ": " << r.detail;
+    EXPECT_EQ(r.eventsApplied, 6u); // sleep, resume, idle, hibernate, resume, active
+}
+
+TEST(Walk, AStuckHsSuspendFailsTheD0ExitAndTheInstanceComesBackByEnumeration) {
+    pelvane::Walk walk{5, kAll, {}};
+    for (const char* text : {"hs-stuck primary", "sleep 0,1,2", "resume 0,1,2", "add primary",
+                             "hs-free primary", "idle primary", "active primary"}) {
+        walk.events.push_back(*pelvane::WalkEvent::Parse(text));
+    }
+    pelvane::WalkResult r = pelvane::RunWalk(walk);
+    EXPECT_TRUE(r.ok) << r.invariant << ": " << r.detail;
+    EXPECT_EQ(r.eventsApplied, walk.events.size());
+}
+
+} // namespace
