@@ -10,6 +10,7 @@
 // event carries the order in which the instances see it); the interleaving is chosen at the
 // level of events, not of register accesses.
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -50,6 +51,9 @@ struct WalkResult {
 
 struct WalkRunOptions {
     std::ostream* trace = nullptr; // the trace's JSON lines with "# step" lines between
+    // Each drawn event as a replay line, flushed before the event runs: what is left of a
+    // walk when the stand-in ends the process (a bug check, an access outside a mapping).
+    std::ostream* events = nullptr;
 };
 
 // Draws a walk of `steps` events for the instances, running it as it is drawn.
@@ -57,8 +61,19 @@ Walk DrawWalk(std::uint64_t seed, int steps, const std::vector<int>& instances, 
               const WalkRunOptions& options = {});
 // Runs the walk's events in order; an event not legal in the state reached is skipped.
 WalkResult RunWalk(const Walk& walk, const WalkRunOptions& options = {});
-// The shortest walk found that fails with the same invariant as `walk`.
-Walk ShrinkWalk(const Walk& walk, const std::string& invariant, int* runs = nullptr);
+// The shortest walk found for which `fails` still holds (removing ever smaller runs of events).
+Walk ShrinkWalk(const Walk& walk, const std::function<bool(const Walk&)>& fails,
+                int* runs = nullptr);
+
+// How a walk run in a child process of its own ended: its invariant, or the signal with which
+// the stand-in ended it.
+struct IsolatedOutcome {
+    bool ok = true;
+    std::string invariant; // empty when the process ended by a signal
+    int signal = 0;
+    bool operator==(const IsolatedOutcome& other) const = default;
+};
+IsolatedOutcome RunWalkIsolated(const Walk& walk);
 
 void WriteReplay(const Walk& walk, std::ostream& out);
 std::optional<Walk> ReadReplay(std::istream& in, std::string* error);

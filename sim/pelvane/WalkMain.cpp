@@ -1,7 +1,11 @@
 // pelvane-sim --walk: seeded walks through the driver's life, and --replay of one.
 #include "WalkRun.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -129,23 +133,25 @@ void Report(const Walk& walk, const WalkResult& r, std::ostream& out) {
     }
 }
 
-// A failing walk: reported, shrunk and written as a replay.
-void Failed(const WalkLine& line, const Walk& walk, const WalkResult& r, std::ostream& out) {
-    Report(walk, r, out);
-    Walk shrunk = walk;
-    if (r.step >= 1 && r.step <= walk.events.size()) {
-        shrunk.events.resize(r.step); // nothing after the failure matters
-    }
+std::string ReplayPath(const WalkLine& line, std::uint64_t seed) {
+    return line.replayOut.empty() ? "walk-" + std::to_string(seed) + ".replay" : line.replayOut;
+}
+
+// A failing walk: shrunk, each candidate in a process of its own so that the stand-in may end
+// it, while it fails as `target` did; then written as a replay.
+void ShrinkAndWrite(const WalkLine& line, Walk shrunk, const IsolatedOutcome& target,
+                    std::ostream& out) {
     if (line.shrink) {
         int runs = 0;
-        shrunk = ShrinkWalk(shrunk, r.invariant, &runs);
+        out.flush();
+        shrunk = ShrinkWalk(
+            shrunk, [&](const Walk& w) { return RunWalkIsolated(w) == target; }, &runs);
         out << "shrunk to " << shrunk.events.size() << " events in " << runs << " runs:\n";
         for (const WalkEvent& e : shrunk.events) {
             out << "  " << e.Text() << "\n";
         }
     }
-    std::string path =
-        line.replayOut.empty() ? "walk-" + std::to_string(walk.seed) + ".replay" : line.replayOut;
+    std::string path = ReplayPath(line, shrunk.seed);
     std::ofstream file(path);
     WriteReplay(shrunk, file);
     file.close();
@@ -155,6 +161,75 @@ void Failed(const WalkLine& line, const Walk& walk, const WalkResult& r, std::os
     } else {
         out << "cannot write the replay to " << path << "\n";
     }
+}
+
+void Failed(const WalkLine& line, const Walk& walk, const WalkResult& r, std::ostream& out) {
+    Report(walk, r, out);
+    Walk shrunk = walk;
+    if (r.step >= 1 && r.step <= walk.events.size()) {
+        shrunk.events.resize(r.step); // nothing after the failure matters
+    }
+    ShrinkAndWrite(line, shrunk, IsolatedOutcome{false, r.invariant, 0}, out);
+}
+
+// The stand-in ended the walk's process: what it drew up to then is in the partial replay.
+void Ended(const WalkLine& line, std::uint64_t seed, const std::string& partial, int signal,
+           std::ostream& out) {
+    std::ifstream in(partial);
+    std::string error;
+    auto walk = ReadReplay(in, &error);
+    in.close();
+    std::remove(partial.c_str());
+    if (!walk) {
+        out << "walk seed " << seed << " ended by signal " << signal << "\n";
+        return;
+    }
+    out << "walk seed " << seed << " FAILED at step " << walk->events.size()
+        << ": the stand-in ended the process (signal " << signal
+        << ", its report is on standard error)\n";
+    if (!walk->events.empty()) {
+        out << "  event: " << walk->events.back().Text() << "\n";
+    }
+    ShrinkAndWrite(line, *walk, IsolatedOutcome{false, "", signal}, out);
+}
+
+// One drawn walk in a process of its own: 0 passed, 1 failed (reported there), or the signal
+// that ended it (> 1, reported here).
+int DrawIsolated(const WalkLine& line, std::uint64_t seed, std::ostream& out) {
+    const std::string partial = ReplayPath(line, seed) + ".partial";
+    out.flush();
+    std::fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        std::ofstream events(partial);
+        WriteReplay(Walk{seed, line.instances, {}}, events);
+        WalkRunOptions options;
+        options.trace = line.trace ? &out : nullptr;
+        options.events = &events;
+        WalkResult r;
+        Walk walk = DrawWalk(seed, line.steps, line.instances, &r, options);
+        events.close();
+        std::remove(partial.c_str());
+        if (!r.ok) {
+            Failed(line, walk, r, out);
+        } else if (line.count == 1) {
+            out << "walk seed " << seed << ": " << walk.events.size() << " events, trace "
+                << std::hex << std::setw(16) << std::setfill('0') << r.traceHash << std::dec
+                << ": passed\n";
+        }
+        out.flush();
+        _exit(r.ok ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) {
+        out << "pelvane-sim: cannot run walk seed " << seed << " in a process of its own\n";
+        return 1;
+    }
+    if (WIFSIGNALED(status)) {
+        Ended(line, seed, partial, WTERMSIG(status), out);
+        return 1;
+    }
+    return WEXITSTATUS(status) == 0 ? 0 : 1;
 }
 
 } // namespace
@@ -205,17 +280,8 @@ int WalkMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     auto began = std::chrono::steady_clock::now();
     for (std::uint64_t n = 0; n < line->count; ++n) {
-        std::uint64_t seed = line->seed + n;
-        WalkResult r;
-        Walk walk = DrawWalk(seed, line->steps, line->instances, &r, options);
-        if (!r.ok) {
-            Failed(*line, walk, r, *o);
+        if (DrawIsolated(*line, line->seed + n, *o) != 0) {
             return 1;
-        }
-        if (line->count == 1) {
-            *o << "walk seed " << seed << ": " << walk.events.size() << " events, trace "
-               << std::hex << std::setw(16) << std::setfill('0') << r.traceHash << std::dec
-               << ": passed\n";
         }
     }
     if (line->count > 1) {

@@ -48,6 +48,23 @@ std::uint64_t WalkRandom::Next() {
     return z ^ (z >> 31);
 }
 
+const std::vector<std::string>& InvariantNames() {
+    static const std::vector<std::string> names = {
+        "driver entry succeeds",
+        "a D0 exit with the HS PHY's suspend unconfirmed fails",
+        "a transition fails only where the rules make it fail",
+        "the hibernation image is written",
+        "the driver never vetoes the wake-line service's removal",
+        "a transition's virtual time stays bounded",
+        "books balanced at the end",
+        "every instance in D0 has a core configured as a host",
+        "wake events disarmed in D0",
+        "every SS PHY of a running controller is programmed",
+        "the MPRD GPIO line is high while Multiport runs",
+    };
+    return names;
+}
+
 const std::vector<std::string>& FailableRoutines() {
     static const std::vector<std::string> routines = {
         "WdfDeviceCreate",

@@ -116,6 +116,9 @@ class WalkRun {
     std::uint64_t phyOffAt_[4] = {0, 0, 0, 0};
 };
 
+// Every invariant a walk checks, by the name a failure reports.
+const std::vector<std::string>& InvariantNames();
+
 // After each step: the hardware and the platform as the rules require them.
 bool CheckWalkStep(WalkRun& run, std::size_t step);
 

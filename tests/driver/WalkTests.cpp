@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace {
@@ -81,6 +82,25 @@ TEST(Walk, AStuckHsSuspendFailsTheD0ExitAndTheInstanceComesBackByEnumeration) {
     pelvane::WalkResult r = pelvane::RunWalk(walk);
     EXPECT_TRUE(r.ok) << r.invariant << ": " << r.detail;
     EXPECT_EQ(r.eventsApplied, walk.events.size());
+}
+
+TEST(Walk, ShrinkingKeepsOnlyTheEventsTheFailureNeedsAndAWalkRunsInAProcessOfItsOwn) {
+    pelvane::Walk walk = pelvane::DrawWalk(21, 40, kAll, nullptr);
+    ASSERT_GE(walk.events.size(), 10u);
+    // A failure that needs the third event and the last one, in this order.
+    const pelvane::WalkEvent first = walk.events[2];
+    const pelvane::WalkEvent last = walk.events.back();
+    auto fails = [&](const pelvane::Walk& w) {
+        auto at = std::find(w.events.begin(), w.events.end(), first);
+        return at != w.events.end() && std::find(at + 1, w.events.end(), last) != w.events.end();
+    };
+    int runs = 0;
+    pelvane::Walk shrunk = pelvane::ShrinkWalk(walk, fails, &runs);
+    EXPECT_EQ(shrunk.events, (std::vector<pelvane::WalkEvent>{first, last}));
+    EXPECT_EQ(shrunk.seed, walk.seed);
+    EXPECT_LT(runs, 200);
+
+    EXPECT_TRUE(pelvane::RunWalkIsolated(walk).ok);
 }
 
 } // namespace
