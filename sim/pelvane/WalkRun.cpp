@@ -57,6 +57,7 @@ const std::vector<std::string>& InvariantNames() {
         "the driver never vetoes the wake-line service's removal",
         "a transition's virtual time stays bounded",
         "books balanced at the end",
+        "books back where they were with no device left",
         "every instance in D0 has a core configured as a host",
         "wake events disarmed in D0",
         "every SS PHY of a running controller is programmed",
@@ -185,6 +186,7 @@ bool WalkRun::Begin() {
     if (!NT_SUCCESS(status)) {
         return Fail(0, "driver entry succeeds", Status(status));
     }
+    loadedBooks_ = machine_->GetBooks().Describe();
     for (int instance : instances_) {
         AddInstance(instance);
     }
@@ -503,6 +505,16 @@ bool WalkRun::Step(std::size_t step, const WalkEvent& e) {
         if (lostPower[instance] && !injectedThisStep_ && Running(instance)) {
             life_[instance].degraded = false;
         }
+    }
+    // With every device removed or torn down, the books are back where they were before the
+    // first add.
+    bool anyPresent = false;
+    for (int instance : instances_) {
+        anyPresent = anyPresent || life_[instance].present;
+    }
+    if (!anyPresent && machine_->GetBooks().Describe() != loadedBooks_) {
+        Fail(step, "books back where they were with no device left",
+             machine_->GetBooks().Describe() + " after, " + loadedBooks_ + " before the adds");
     }
     // Mandated waits and bounded polls: a bring-up, a port reset of 500 ms, the status polls.
     constexpr std::uint64_t kStepBoundNs = 1'500'000'000;

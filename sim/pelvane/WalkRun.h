@@ -112,6 +112,7 @@ class WalkRun {
     WalkResult result_;
     std::size_t applied_ = 0;
     bool ended_ = false;
+    std::string loadedBooks_; // the books once the driver has loaded, before any device
     std::uint64_t phyStarts_[4] = {0, 0, 0, 0};
     std::uint64_t phyOffAt_[4] = {0, 0, 0, 0};
 };
