@@ -22,6 +22,7 @@ struct WalkLine {
     std::string replay;
     std::string replayOut; // where a failing walk's replay goes
     std::string output;
+    bool help = false;
     bool trace = false;
     bool shrink = true;
 };
@@ -31,6 +32,8 @@ void WalkUsage(std::ostream& out) {
            "                  [--instance primary|secondary|multiport|all] [--trace]\n"
            "                  [--output FILE] [--replay-out FILE] [--no-shrink]\n"
            "       pelvane-sim --replay FILE [--trace] [--output FILE]\n"
+           "Random walks through the driver's life on the simulated SoC, checked after every\n"
+           "step (docs/walks.md).\n"
            "  --seed S          one walk drawn from S (default 1)\n"
            "  --seeds F:C       C walks, seeds F to F+C-1; stops at the first that fails\n"
            "  --steps K         events per walk after the start (default 200)\n"
@@ -100,6 +103,8 @@ std::optional<WalkLine> ParseWalkLine(const std::vector<std::string>& args, std:
                 if (!value(line.output)) {
                     return std::nullopt;
                 }
+            } else if (arg == "--help") {
+                line.help = true;
             } else if (arg == "--trace") {
                 line.trace = true;
             } else if (arg == "--no-shrink") {
@@ -247,6 +252,10 @@ int WalkMain(const std::vector<std::string>& args, std::ostream& out, std::ostre
     auto line = ParseWalkLine(args, errors);
     if (!line) {
         return 2;
+    }
+    if (line->help) {
+        WalkUsage(out);
+        return 0;
     }
     std::ofstream file;
     std::ostream* o = &out;
