@@ -6,9 +6,10 @@
 // checked (WalkChecks). A walk replays exactly from its seed and its event list; a failing
 // one shrinks to the shortest list that still fails in the same way.
 //
-// The instances run on the calling thread, one after the other within an event (a system
-// event carries the order in which the instances see it); the interleaving is chosen at the
-// level of events, not of register accesses.
+// By default the instances run on the calling thread, one after the other within an event (a
+// system event carries the order in which the instances see it). With threads, the instances
+// of a system event run on a thread each, one at a time, switched at every register access
+// where the seed says.
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -34,6 +35,9 @@ struct WalkEvent {
 struct Walk {
     std::uint64_t seed = 0; // draws the world
     std::vector<int> instances;
+    // The instances of a system event on a thread each, switched at register accesses where
+    // the seed and the step say (WalkScheduler.h); otherwise one after the other.
+    bool threads = false;
     std::vector<WalkEvent> events;
 };
 
@@ -54,6 +58,7 @@ struct WalkRunOptions {
     // Each drawn event as a replay line, flushed before the event runs: what is left of a
     // walk when the stand-in ends the process (a bug check, an access outside a mapping).
     std::ostream* events = nullptr;
+    bool threads = false; // for a walk being drawn: Walk::threads
 };
 
 // Draws a walk of `steps` events for the instances, running it as it is drawn.

@@ -23,6 +23,7 @@ struct WalkLine {
     std::string replayOut; // where a failing walk's replay goes
     std::string output;
     bool help = false;
+    bool threads = false;
     bool trace = false;
     bool shrink = true;
 };
@@ -30,7 +31,7 @@ struct WalkLine {
 void WalkUsage(std::ostream& out) {
     out << "usage: pelvane-sim --walk [--seed S | --seeds FROM:COUNT] [--steps K]\n"
            "                  [--instance primary|secondary|multiport|all] [--trace]\n"
-           "                  [--output FILE] [--replay-out FILE] [--no-shrink]\n"
+           "                  [--output FILE] [--replay-out FILE] [--no-shrink] [--threads]\n"
            "       pelvane-sim --replay FILE [--trace] [--output FILE]\n"
            "Random walks through the driver's life on the simulated SoC, checked after every\n"
            "step (docs/walks.md).\n"
@@ -41,6 +42,8 @@ void WalkUsage(std::ostream& out) {
            "  --replay-out FILE a failing walk, shrunk, is written there (default\n"
            "                    walk-SEED.replay)\n"
            "  --no-shrink       report a failing walk without shrinking it\n"
+           "  --threads         the instances of a system event on a thread each, switched at\n"
+           "                    every register access where the seed says\n"
            "  --replay FILE     runs the events of a replay file exactly\n";
 }
 
@@ -103,6 +106,8 @@ std::optional<WalkLine> ParseWalkLine(const std::vector<std::string>& args, std:
                 if (!value(line.output)) {
                     return std::nullopt;
                 }
+            } else if (arg == "--threads") {
+                line.threads = true;
             } else if (arg == "--help") {
                 line.help = true;
             } else if (arg == "--trace") {
@@ -207,8 +212,9 @@ int DrawIsolated(const WalkLine& line, std::uint64_t seed, std::ostream& out) {
     pid_t child = fork();
     if (child == 0) {
         std::ofstream events(partial);
-        WriteReplay(Walk{seed, line.instances, {}}, events);
+        WriteReplay(Walk{seed, line.instances, line.threads, {}}, events);
         WalkRunOptions options;
+        options.threads = line.threads;
         options.trace = line.trace ? &out : nullptr;
         options.events = &events;
         WalkResult r;

@@ -2,6 +2,7 @@
 #include "WalkRun.h"
 
 #include "Scenario.h"
+#include "WalkScheduler.h"
 #include "frame/Driver.h"
 
 #include <algorithm>
@@ -143,7 +144,14 @@ WalkRun::WalkRun(const Walk& walk, const WalkRunOptions& options)
     : instances_(walk.instances), options_(options), sink_(std::make_unique<Sink>()) {
     sink_->out = options.trace;
     soc_.StreamTrace(sink_.get());
-    machine_ = std::make_unique<kmdf::Machine>(soc_);
+    seed_ = walk.seed;
+    if (walk.threads) {
+        scheduler_ = std::make_unique<WalkScheduler>(walk.seed);
+        hardware_ = std::make_unique<ScheduledHardware>(soc_, *scheduler_);
+        machine_ = std::make_unique<kmdf::Machine>(*hardware_);
+    } else {
+        machine_ = std::make_unique<kmdf::Machine>(soc_);
+    }
     world_ = std::make_unique<World>(soc_, *machine_, DrawWorld(walk.seed));
     world_->LimitHistory(kRunHistory);
 }
@@ -157,6 +165,8 @@ WalkRun::~WalkRun() {
     }
     world_.reset();
     machine_.reset();
+    hardware_.reset();
+    scheduler_.reset();
     soc_.StreamTrace(nullptr);
 }
 
@@ -326,15 +336,15 @@ std::vector<int> WalkRun::Order(const std::string& arg) const {
 // hibernation image.
 void WalkRun::SystemTransition(const WalkEvent& e, NTSTATUS (Owner::*call)(),
                                const char* transition, bool d3final) {
-    for (int instance : Order(e.arg)) {
+    ForInstances(Order(e.arg), [&](int instance) {
         InstanceLife& life = life_[instance];
         if (!life.present) {
-            continue;
+            return;
         }
         PolicyState before = life.owner->State();
         bool request = before == PolicyState::Started || before == PolicyState::WaitingArmed;
         if (!request && before != PolicyState::WaitingUnarmed) {
-            continue; // stopped: the system goes without it
+            return; // stopped: the system goes without it
         }
         bool hibernationPath = e.kind != "sleep" && world_->Options().hibernationDevice == instance;
         bool mustFail =
@@ -343,7 +353,21 @@ void WalkRun::SystemTransition(const WalkEvent& e, NTSTATUS (Owner::*call)(),
         if (request && !d3final && !hibernationPath) {
             life.lowPowerExit = true;
         }
+    });
+}
+
+void WalkRun::ForInstances(const std::vector<int>& order, const std::function<void(int)>& step) {
+    if (!scheduler_) {
+        for (int instance : order) {
+            step(instance);
+        }
+        return;
     }
+    std::vector<std::function<void()>> tasks;
+    for (int instance : order) {
+        tasks.push_back([&step, instance] { step(instance); });
+    }
+    scheduler_->Run(seed_ * 0x100000001B3ULL + currentStep_, tasks);
 }
 
 void WalkRun::System(const WalkEvent& e) {
@@ -353,13 +377,13 @@ void WalkRun::System(const WalkEvent& e) {
             world_->PowerOn();
         }
         world_->System("resume");
-        for (int instance : Order(e.arg)) {
+        ForInstances(Order(e.arg), [&](int instance) {
             InstanceLife& life = life_[instance];
             if (life.present && (life.owner->State() == PolicyState::Sleeping ||
                                  life.owner->State() == PolicyState::SystemAsleepNoWake)) {
                 Transition(instance, "resume", life.owner->Resume(), false);
             }
-        }
+        });
         system_ = SystemState::Working;
         return;
     }

@@ -10,6 +10,7 @@
 #include <soc/Soc.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -48,6 +49,8 @@ struct InstanceLife {
     // entry: that one finds nothing to resume, and the wrapper keeps what they armed.
     bool lowPowerExit = false;
 };
+
+class WalkScheduler;
 
 class WalkRun {
   public:
@@ -95,11 +98,16 @@ class WalkRun {
     bool InjectionFired();
     bool Running(int instance) const;
     std::vector<int> Order(const std::string& arg) const;
+    // Runs `step` for each instance of `order`: in turn, or a thread each under the scheduler.
+    void ForInstances(const std::vector<int>& order, const std::function<void(int)>& step);
 
     std::vector<int> instances_;
     WalkRunOptions options_;
     soc::Soc soc_;
     std::unique_ptr<Sink> sink_;
+    std::uint64_t seed_ = 0;
+    std::unique_ptr<WalkScheduler> scheduler_;
+    std::unique_ptr<kmdf::Hardware> hardware_; // the SoC behind the scheduler, with threads
     std::unique_ptr<kmdf::Machine> machine_;
     std::unique_ptr<World> world_;
     InstanceLife life_[kInstances];

@@ -65,7 +65,7 @@ std::optional<WalkEvent> WalkEvent::Parse(const std::string& text) {
 
 Walk DrawWalk(std::uint64_t seed, int steps, const std::vector<int>& instances, WalkResult* result,
               const WalkRunOptions& options) {
-    Walk walk{seed, instances, {}};
+    Walk walk{seed, instances, options.threads, {}};
     WalkRandom random(seed);
     WalkRun run(walk, options);
     bool ok = run.Begin();
@@ -180,6 +180,9 @@ void WriteReplay(const Walk& walk, std::ostream& out) {
         out << " " << soc::InstanceName(instance);
     }
     out << "\n";
+    if (walk.threads) {
+        out << "threads\n";
+    }
     for (const WalkEvent& e : walk.events) {
         out << e.Text() << "\n";
     }
@@ -212,6 +215,8 @@ std::optional<Walk> ReadReplay(std::istream& in, std::string* error) {
                 return bad("line " + std::to_string(number) + ": seed without a number");
             }
             seed = true;
+        } else if (first == "threads") {
+            walk.threads = true;
         } else if (first == "instances") {
             std::string name;
             while (words >> name) {

@@ -2,12 +2,14 @@
 // walk it was written from, and events that are not legal where a shrunk walk reaches them
 // are skipped rather than forced.
 #include "Walk.h"
+#include "WalkScheduler.h"
 
 #include <soc/Layout.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <sstream>
 
 namespace {
@@ -62,7 +64,7 @@ TEST(Walk, EventsReadBackAsWrittenAndBadReplaysAreRefused) {
 TEST(Walk, EventsThatAreNotLegalWhereTheyFallAreSkipped) {
     // Active while running, resume while awake, a second add, start while started: none is
     // something the framework or the system could deliver there.
-    pelvane::Walk walk{5, kAll, {}};
+    pelvane::Walk walk{5, kAll, false, {}};
     for (const char* text : {"active primary", "resume 0,1,2", "add secondary", "start multiport",
                              "sleep 0,1,2", "sleep 0,1,2", "resume 2,1,0", "idle primary",
                              "hibernate 1,0,2", "resume 0,1,2", "active primary"}) {
@@ -74,7 +76,7 @@ TEST(Walk, EventsThatAreNotLegalWhereTheyFallAreSkipped) {
 }
 
 TEST(Walk, AStuckHsSuspendFailsTheD0ExitAndTheInstanceComesBackByEnumeration) {
-    pelvane::Walk walk{5, kAll, {}};
+    pelvane::Walk walk{5, kAll, false, {}};
     for (const char* text : {"hs-stuck primary", "sleep 0,1,2", "resume 0,1,2", "add primary",
                              "hs-free primary", "idle primary", "active primary"}) {
         walk.events.push_back(*pelvane::WalkEvent::Parse(text));
@@ -101,6 +103,35 @@ TEST(Walk, ShrinkingKeepsOnlyTheEventsTheFailureNeedsAndAWalkRunsInAProcessOfIts
     EXPECT_LT(runs, 200);
 
     EXPECT_TRUE(pelvane::RunWalkIsolated(walk).ok);
+}
+
+// Three tasks that each note their name at every point: the seed alone fixes the order in
+// which they meet, and one runs at a time, so the notes are never torn.
+std::string Interleaving(std::uint64_t seed) {
+    pelvane::WalkScheduler scheduler(1);
+    std::string notes;
+    std::vector<std::function<void()>> tasks;
+    for (char name : {'a', 'b', 'c'}) {
+        tasks.push_back([&, name] {
+            for (int i = 0; i < 8; ++i) {
+                notes += name;
+                scheduler.Point();
+            }
+        });
+    }
+    scheduler.Run(seed, tasks);
+    return notes;
+}
+
+TEST(Walk, TheSchedulerInterleavesTheThreadsAsTheSeedSays) {
+    std::string first = Interleaving(3);
+    EXPECT_EQ(first.size(), 24u);
+    for (char name : {'a', 'b', 'c'}) {
+        EXPECT_EQ(std::count(first.begin(), first.end(), name), 8);
+    }
+    EXPECT_EQ(Interleaving(3), first);
+    EXPECT_NE(first.substr(0, 8), std::string(8, first[0])); // they do take turns
+    EXPECT_NE(Interleaving(4), first);
 }
 
 } // namespace
