@@ -25,9 +25,11 @@ static BOOLEAN StackPowerPageable(WDFDEVICE Device) {
 }
 
 // The hardware lost its state while the system was off: settings, registration and the
-// whole bring-up again, then the power-up, which finds nothing to resume.
+// whole bring-up again, then the power-up, which finds nothing to resume. When the power
+// never went (a hibernation aborted after the D0 exits, `StateKept`), the wrapper still holds
+// the wake events of the completed power-down, which the bring-up does not touch.
 static NTSTATUS ResumeFromHibernation(WDFDEVICE Device, PFILTER_EXTENSION Context,
-                                      WDF_POWER_DEVICE_STATE PreviousState) {
+                                      WDF_POWER_DEVICE_STATE PreviousState, BOOLEAN StateKept) {
     NTSTATUS status;
     // A registration that prepare hardware made is still there. A new one is pageable code,
     // so a stack that is not power pageable waits for the next prepare hardware.
@@ -57,6 +59,9 @@ static NTSTATUS ResumeFromHibernation(WDFDEVICE Device, PFILTER_EXTENSION Contex
                     status);
         return status;
     }
+    if (StateKept && Context->PoweredDown == 1) {
+        DisarmPowerDownWakeEvents(Context);
+    }
     Context->PoweredDown = 0;
     for (ULONG pair = 0; pair < Context->PortPairCount; ++pair) {
         Context->PortPairs[pair].HsWakeArmed = 0;
@@ -83,9 +88,9 @@ _Use_decl_annotations_ NTSTATUS EvtDeviceD0Entry(WDFDEVICE Device,
     // A controller that lost its configuration while the system was off needs the whole
     // bring-up, whatever action the framework reports: after an idle device slept through
     // hibernation, its D0 entry is told PowerActionNone.
-    if (!CoreConfigured(extension) ||
-        WdfDeviceGetSystemPowerAction(Device) == PowerActionHibernate) {
-        status = ResumeFromHibernation(Device, extension, PreviousState);
+    BOOLEAN configured = CoreConfigured(extension);
+    if (!configured || WdfDeviceGetSystemPowerAction(Device) == PowerActionHibernate) {
+        status = ResumeFromHibernation(Device, extension, PreviousState, configured);
     } else {
         status = PowerUpController(extension, PreviousState);
     }

@@ -134,6 +134,17 @@ static VOID PowerUpMultiport(PFILTER_EXTENSION Context, const INSTANCE_LAYOUT* L
     Context->PoweredDown = 0;
 }
 
+VOID DisarmPowerDownWakeEvents(PFILTER_EXTENSION Context) {
+    const INSTANCE_LAYOUT* layout;
+
+    if (NT_SUCCESS(LookupInstanceLayout(Context->Instance, &layout))) {
+        DisarmWakeEvents(Context, layout);
+        TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_POWER,
+                    "instance %d: powered down without a power loss, wake events disarmed",
+                    Context->Instance);
+    }
+}
+
 NTSTATUS PowerUpController(PFILTER_EXTENSION Context, WDF_POWER_DEVICE_STATE PreviousState) {
     const INSTANCE_LAYOUT* layout;
     NTSTATUS status;

@@ -14,6 +14,11 @@
 NTSTATUS PowerUpController(_In_ PFILTER_EXTENSION Context,
                            _In_ WDF_POWER_DEVICE_STATE PreviousState);
 
+// Disarms the wrapper's wake events that a completed power-down armed. For a bring-up that
+// follows a power-down without a power loss (a hibernation aborted after the D0 exits): the
+// bring-up leaves the wrapper's wake events as they were.
+VOID DisarmPowerDownWakeEvents(_In_ PFILTER_EXTENSION Context);
+
 // The HS PHYs out of suspend.
 VOID ResumeHsPhy(_In_ PFILTER_EXTENSION Context);
 

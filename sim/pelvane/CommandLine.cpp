@@ -215,6 +215,7 @@ void Usage(std::ostream& out) {
            "                   [--output FILE]\n"
            "                   [--paging-device WHICH] [--hibernation-device WHICH]\n"
            "                   [--estimates] [--help]\n"
+           "       pelvane-sim --walk ... | --replay FILE  (pelvane-sim --walk --help)\n"
            "\n"
            "Loads the Pelvane driver into the KMDF stand-in on the simulated SoC, runs a\n"
            "scenario and prints every register access, delay, request, diagnostic and event\n"

@@ -8,6 +8,7 @@
 #include "Timeline.h"
 #include "TimerEstimates.h"
 #include "TransitionLog.h"
+#include "Walk.h"
 
 #include <fstream>
 #include <iostream>
@@ -139,8 +140,11 @@ void PrintTransitionTimes(const pelvane::CommandLine& line, const pelvane::Trans
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);
-    auto line =
-        pelvane::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cerr);
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (pelvane::WantsWalk(args)) {
+        return pelvane::WalkMain(args, std::cout, std::cerr);
+    }
+    auto line = pelvane::ParseCommandLine(args, std::cerr);
     if (!line) {
         return 2;
     }
