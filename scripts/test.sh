@@ -34,6 +34,9 @@ stage "AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ctest --preset asan
+# The dev stage runs 3000 seeded walks; under the sanitizers a hundred of them.
+build/asan/sim/pelvane/pelvane-sim --walk --seeds 1:100 --steps 200 --instance all \
+    --replay-out build/asan/walk-failed.replay | tail -n 2
 
 stage "ThreadSanitizer build and transport tests"
 cmake --preset tsan >/dev/null

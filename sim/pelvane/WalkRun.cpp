@@ -305,7 +305,13 @@ void WalkRun::WatchSsPhys() {
 
 void WalkRun::PowerOff() {
     world_->PowerOff();
-    if (world_->HibernationImageLost()) {
+    // The image goes through a running controller only: one torn down after a failed
+    // transition, or stopped, has no disk behind it to write to, and the system's hibernation
+    // fails there, as it would on Windows.
+    const std::optional<int>& disk = world_->Options().hibernationDevice;
+    bool running =
+        disk && life_[*disk].present && life_[*disk].owner->State() != PolicyState::Stopped;
+    if (running && world_->LastHibernationImageLost()) {
         Fail(currentStep_, "the hibernation image is written",
              std::string("lost on ") + soc::InstanceName(*world_->Options().hibernationDevice));
     }
@@ -629,14 +635,18 @@ bool WalkRun::Legal(const WalkEvent& e) const {
     if (k == "active") {
         return Waiting(s);
     }
+    // The storage stack fails query-stop and query-remove while a disk behind the controller
+    // carries the paging or hibernation file, so such a device is never stopped or removed.
+    const WorldOptions& o = world_->Options();
+    bool specialFile = o.pagingDevice == e.instance || o.hibernationDevice == e.instance;
     if (k == "stop") {
-        return s == PolicyState::Started || Waiting(s);
+        return !specialFile && (s == PolicyState::Started || Waiting(s));
     }
     if (k == "start") {
         return s == PolicyState::Stopped;
     }
     if (k == "remove") {
-        return true;
+        return !specialFile;
     }
     if (k == "hs-stuck" || k == "hs-free") {
         return e.instance != soc::kMultiport && life.hsStuck == (k == "hs-free");

@@ -159,9 +159,8 @@ NTSTATUS World::AnnounceSpecialFiles(int instance, kmdf::DeviceId id) {
 void World::PowerOff() {
     // The D0 exits are over: the image is written before the power goes.
     bool written = true;
-    if (soc_.WriteHibernationImage(&written) && !written) {
-        imageLost_ = true;
-    }
+    lastImageLost_ = soc_.WriteHibernationImage(&written) && !written;
+    imageLost_ = imageLost_ || lastImageLost_;
     soc_.RecordSystem("power-off");
     soc_.PowerLoss();
     for (auto& gpio : gpio_) {

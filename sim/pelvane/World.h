@@ -120,6 +120,8 @@ class World {
     NTSTATUS AnnounceSpecialFiles(int instance, kmdf::DeviceId id);
     // A hibernation image was to be written and was not.
     bool HibernationImageLost() const { return imageLost_; }
+    // Whether the image of the last power-off was lost.
+    bool LastHibernationImageLost() const { return lastImageLost_; }
 
     // The HS PHY of Primary or Secondary never confirms its suspend (before Install).
     void NeverConfirmHsSuspend(int instance);
@@ -138,6 +140,7 @@ class World {
     bool vetoed_ = false;
     bool published_ = false;
     bool imageLost_ = false;
+    bool lastImageLost_ = false;
     std::size_t historyLimit_ = 0;
 };
 
