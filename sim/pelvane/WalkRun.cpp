@@ -479,6 +479,14 @@ void WalkRun::Apply(const WalkEvent& e) {
         }
     } else if (k == "remove") {
         RemoveInstance(i);
+    } else if (k == "rebalance") {
+        // D0 exit to D3Final, release, prepare with the same lists, D0 entry from D3Final.
+        life->lowPowerExit = false;
+        Transition(i, "rebalance", life->owner->Rebalance(), false);
+    } else if (k == "surprise-remove") {
+        // The device is gone afterwards; an `add` later is its enumeration again.
+        Transition(i, "surprise removal", life->owner->SurpriseRemove(), false);
+        life->present = false;
     } else if (k == "add") {
         AddInstance(i);
     } else if (k == "port") {
@@ -648,6 +656,15 @@ bool WalkRun::Legal(const WalkEvent& e) const {
     if (k == "remove") {
         return !specialFile;
     }
+    // A rebalance begins with a query-stop, which that stack fails too; losing the disk with
+    // the paging file is a bug check, not a walk.
+    if (k == "rebalance") {
+        return !specialFile && (s == PolicyState::Started || Waiting(s));
+    }
+    if (k == "surprise-remove") {
+        return !specialFile &&
+               (s == PolicyState::Started || Waiting(s) || s == PolicyState::Stopped);
+    }
     if (k == "hs-stuck" || k == "hs-free") {
         return e.instance != soc::kMultiport && life.hsStuck == (k == "hs-free");
     }
@@ -694,6 +711,8 @@ std::vector<WalkEvent> WalkRun::Candidates(WalkRandom& random) const {
             add({k, instance, 0, ""}, 2);
         }
         add({"remove", instance, 0, ""}, 1);
+        add({"rebalance", instance, 0, ""}, 1);
+        add({"surprise-remove", instance, 0, ""}, 1);
         add({"hs-stuck", instance, 0, ""}, 1);
         add({"hs-free", instance, 0, ""}, 3);
         static const char* const situations[] = {"attached", "suspended",   "polling",
