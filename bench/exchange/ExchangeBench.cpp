@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "McuServer.h"
+#include "GetFlagRequest.h"
 #include "channel/Packet.h"
 
 namespace {
@@ -46,16 +47,6 @@ class Driver {
     std::string root;
     mcusim::McuServer server;
 };
-
-PacketContext GetFlagRequest() {
-    PacketContext context;
-    std::memset(&context, 0, sizeof context);
-    context.running = 1;
-    context.kind = 4;
-    context.target = 9;
-    context.command = 0x64;
-    return context;
-}
 
 void ExchangeAnsweredAtOnce(benchmark::State& state) {
     Driver driver(mcusim::McuSettings::Defaults());

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "GetFlagRequest.h"
 #include "channel/Packet.h"
 
 namespace {
@@ -16,16 +17,6 @@ namespace {
 using Milliseconds = std::chrono::duration<double, std::milli>;
 
 constexpr double RequestDelayMs = 50;
-
-PacketContext GetFlagRequest() {
-    PacketContext context;
-    std::memset(&context, 0, sizeof context);
-    context.running = 1;
-    context.kind = 4;
-    context.target = 9;
-    context.command = 0x64;
-    return context;
-}
 
 } // namespace
 
