@@ -212,7 +212,11 @@ _Use_decl_annotations_ NTSTATUS EvtDeviceReleaseHardware(WDFDEVICE Device,
         return STATUS_INVALID_PARAMETER;
     }
     TraceEvents(TRACE_LEVEL_INFORMATION, TRACE_HARDWARE, "entry");
-    extension->Device = Device;
+    // Device add stored it already. The wake-line work item may be reading it until the
+    // flush below, so the context is written only if it ever held another device.
+    if (extension->Device != Device) {
+        extension->Device = Device;
+    }
 
     UnmapRegisterBlock(&extension->ControllerBase, extension->ControllerLength);
     UnmapRegisterBlock(&extension->ClockResetBase, extension->ClockResetLength);

@@ -59,6 +59,13 @@ NTSTATUS DeviceCallback(Hardware& hw, DeviceNode& n, const char* name, int state
     return status;
 }
 
+// Work items and target notifications find a device's node by its object under the state
+// lock, from threads of their own, so the node's object changes under that lock too.
+void SetNodeDevice(DeviceNode& n, DeviceImpl* device) {
+    std::lock_guard guard(Current().lock);
+    n.device = device;
+}
+
 NTSTATUS ReleaseHardware(Hardware& hw, DeviceNode& n) {
     NTSTATUS status = STATUS_SUCCESS;
     if (n.device->callbacks.EvtDeviceReleaseHardware != nullptr) {
@@ -83,7 +90,7 @@ void TearDown(Hardware& hw, DeviceNode& n) {
     n.device->action = PowerActionNone;
     ReleaseHardware(hw, n);
     DeleteObject(n.device);
-    n.device = nullptr;
+    SetNodeDevice(n, nullptr);
 }
 
 bool IsShutdown(POWER_ACTION shutdownType) {
@@ -290,7 +297,7 @@ NTSTATUS Machine::AddDevice(const DeviceSpec& spec, DeviceId* id) {
         s.devices.erase(newId);
         return status;
     }
-    node->device = init.created;
+    SetNodeDevice(*node, init.created);
     init.created->id = newId;
     if (id != nullptr) {
         *id = newId;
@@ -421,7 +428,7 @@ void Machine::RemoveDevice(DeviceId id) {
     std::lock_guard serial(n.callbackLock);
     if (n.device != nullptr) { // a failed D0 exit of the stop tore it down already
         DeleteObject(n.device);
-        n.device = nullptr;
+        SetNodeDevice(n, nullptr);
     }
 }
 
@@ -450,7 +457,7 @@ NTSTATUS Machine::SurpriseRemove(DeviceId id) {
             ReleaseHardware(hw, n);
         }
         DeleteObject(n.device);
-        n.device = nullptr;
+        SetNodeDevice(n, nullptr);
     }
     return status;
 }
