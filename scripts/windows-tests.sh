@@ -110,14 +110,31 @@ windows_pair=(scripts/wine/ostrel scripts/wine/mcu-sim scripts/wine/version-call
 # The Linux pair runs beside the slower Windows pair.
 WINHOST_ROOT=$linux_root tests/wine/pair-cases.sh "${linux_pair[@]}" >"$out/pair-linux.txt" &
 linux_cases=$!
-WINHOST_ROOT=$WINEPREFIX WINDOWS_BUILD_DIR=$build tests/wine/pair-cases.sh "${windows_pair[@]}" \
-    >"$out/pair-windows.txt" || fail "the Windows pair did not run its cases"
+windows_cases() {
+    WINHOST_ROOT=$WINEPREFIX WINDOWS_BUILD_DIR=$build tests/wine/pair-cases.sh \
+        "${windows_pair[@]}" >"$out/pair-windows.txt" || fail "the Windows pair did not run its cases"
+    # A driver that closes its files fails the pending read with 1167; a closed pipe can only
+    # fail it with 233 (ERROR_PIPE_NOT_CONNECTED). That one code is the pipe's, not the tool's.
+    sed -i 's/^\(\[ERROR\] *ReadFile failed - error:\)233$/\11167/' "$out/pair-windows.txt"
+}
+windows_cases
 wait "$linux_cases" || fail "the Linux pair did not run its cases"
 rm -rf "$linux_root"
-# A driver that closes its files fails the pending read with 1167; a closed pipe can only fail
-# it with 233 (ERROR_PIPE_NOT_CONNECTED). That one code is the pipe's, not the tool's.
-sed -i 's/^\(\[ERROR\] *ReadFile failed - error:\)233$/\11167/' "$out/pair-windows.txt"
-diff -u "$out/pair-linux.txt" "$out/pair-windows.txt" || fail "the pairs differ (above)"
+if ! diff -u "$out/pair-linux.txt" "$out/pair-windows.txt" >"$out/pair.diff"; then
+    cat "$out/pair.diff"
+    # Under Wine on a loaded machine an answer can miss the tool's two-second wait (a pipe
+    # server thread that is not scheduled in time). When that is all that differs, the Windows
+    # pair runs its cases once more and must then agree; any other difference fails at once.
+    added=$(grep -E '^\+[^+]' "$out/pair.diff" || true)
+    if grep -q 'Timeout While Waiting Response' <<<"$added"; then
+        echo "windows-tests: a time-out only under Wine (above); the Windows pair runs again"
+        mv "$out/pair.diff" "$out/pair-first-run.diff"
+        windows_cases
+        diff -u "$out/pair-linux.txt" "$out/pair-windows.txt" || fail "the pairs differ (above)"
+    else
+        fail "the pairs differ (above)"
+    fi
+fi
 echo "$(grep -c '^== status' "$out/pair-linux.txt") runs alike on both pairs"
 # Opens that a pipe cannot refuse as a device does are refused at start, not served otherwise.
 for options in "--deny-open 32" "--deny-open 5 --allow-opens 1"; do
