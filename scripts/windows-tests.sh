@@ -123,8 +123,9 @@ rm -rf "$linux_root"
 if ! diff -u "$out/pair-linux.txt" "$out/pair-windows.txt" >"$out/pair.diff"; then
     cat "$out/pair.diff"
     # Under Wine on a loaded machine an answer can miss the tool's two-second wait (a pipe
-    # server thread that is not scheduled in time). When that is all that differs, the Windows
-    # pair runs its cases once more and must then agree; any other difference fails at once.
+    # server thread that is not scheduled in time). When such a time-out is among the
+    # differences, the Windows pair runs its cases once more and must then agree entirely;
+    # without one, any difference fails at once.
     added=$(grep -E '^\+[^+]' "$out/pair.diff" || true)
     if grep -q 'Timeout While Waiting Response' <<<"$added"; then
         echo "windows-tests: a time-out only under Wine (above); the Windows pair runs again"
