@@ -471,37 +471,57 @@ void Axis(std::ostream& out, const Scale& scale, double bottom) {
         << "</g>\n";
 }
 
-// The system's power events (idle, hibernate, power-off, ...): a dashed line across every lane
-// at the moment the event reached the instances, named above the lanes.
+// The name a world event carries above the lanes: the system's power event, or the PnP event
+// of a device outside the SoC with the instance it happened to ("wake-line 2 query-remove
+// vetoed").
+std::string WorldEventName(const soc::TraceRecord& r) {
+    if (r.op == soc::Op::System) {
+        return r.event;
+    }
+    std::string name = r.target + " " + std::to_string(r.service) + " " + r.event;
+    if (r.event == "query-remove") {
+        name += r.vetoed ? " vetoed" : " passed";
+    }
+    return name;
+}
+
+// The system's power events (idle, hibernate, power-off, ...) and the PnP events of the devices
+// the driver uses: a dashed line across every lane at the moment the event reached the
+// instances, named above the lanes.
 void SystemEvents(std::ostream& out, const std::vector<soc::TraceRecord>& records,
                   const Scale& scale, double top, double bottom) {
     out << "<g class=\"system\">";
     double lastX = -1e9;
     int row = 0;
     for (const soc::TraceRecord& r : records) {
-        if (r.op != soc::Op::System) {
+        if (r.op != soc::Op::System && r.op != soc::Op::Pnp) {
             continue;
         }
+        const bool pnp = r.op == soc::Op::Pnp;
+        const char* color = pnp ? "#7f6000" : "#e37400";
         double x = scale.X(r.tNs);
         // Events at (nearly) one moment stack their names instead of overwriting them.
         row = x - lastX < kLabelChar * 12 ? row + 1 : 0;
         lastX = x;
-        out << Tag("g").Attr("class", "system-event").Attr("data-ns", r.tNs).Open()
+        out << Tag("g")
+                   .Attr("class", pnp ? "pnp-event" : "system-event")
+                   .Attr("data-ns", r.tNs)
+                   .Open()
             << Tag("line")
                    .Attr("x1", x)
                    .Attr("y1", top)
                    .Attr("x2", x)
                    .Attr("y2", bottom)
-                   .Attr("stroke", "#e37400")
+                   .Attr("stroke", color)
                    .Attr("stroke-width", 1)
-                   .Attr("stroke-dasharray", "4 3")
+                   .Attr("stroke-dasharray", pnp ? "1 3" : "4 3")
                    .Empty()
             << Tag("text")
                    .Attr("x", x + 2)
                    .Attr("y", top + 9 + kLabelRow * (row % kLabelRows))
                    .Attr("font-size", 9)
-                   .Attr("fill", "#e37400")
-                   .WithText(r.event)
+                   .Attr("fill", color)
+                   .WithText(WorldEventName(r))
             << "</g>";
     }
     out << "</g>\n";

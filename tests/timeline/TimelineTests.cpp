@@ -325,6 +325,48 @@ TEST(Timeline, AxisRunsPastTheLastRecordWithReadableLabels) {
     EXPECT_EQ(axis.ticksNs, (std::vector<std::uint64_t>{2000, 4000, 6000, 8000}));
 }
 
+// The system's power events and the service's PnP events cross every lane where they happened,
+// each named with what the driver was told.
+TEST(Timeline, SystemAndServiceEventsAreNamedAcrossTheLanes) {
+    std::vector<TraceRecord> records = {Diag(0, 0, "EvtDeviceD0Exit", "entry"),
+                                        Diag(0, 2000000, "EvtDeviceD0Exit", "exit")};
+    auto world = [](Op op, std::uint64_t t, std::string event) {
+        TraceRecord r;
+        r.tNs = t;
+        r.op = op;
+        r.event = std::move(event);
+        if (op == Op::Pnp) {
+            r.target = "wake-line";
+            r.service = 2;
+        }
+        return r;
+    };
+    records.push_back(world(Op::System, 0, "hibernate"));
+    TraceRecord vetoed = world(Op::Pnp, 500000, "query-remove");
+    vetoed.vetoed = true;
+    records.push_back(vetoed);
+    records.push_back(world(Op::Pnp, 1000000, "remove-cancelled"));
+    records.push_back(world(Op::Pnp, 1500000, "query-remove"));
+    records.push_back(world(Op::Pnp, 1500000, "remove-complete"));
+    XmlElement root = Render(records);
+
+    std::vector<std::string> seen;
+    for (const char* cls : {"system-event", "pnp-event"}) {
+        for (const XmlElement* g : Groups(root, cls)) {
+            ASSERT_NE(g->Child("line"), nullptr);
+            seen.push_back(std::string(cls) + " " + g->Attribute("data-ns") + " " +
+                           g->Child("text")->text);
+        }
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "system-event 0 hibernate",
+                        "pnp-event 500000 wake-line 2 query-remove vetoed",
+                        "pnp-event 1000000 wake-line 2 remove-cancelled",
+                        "pnp-event 1500000 wake-line 2 query-remove passed",
+                        "pnp-event 1500000 wake-line 2 remove-complete",
+                    }));
+}
+
 TEST(Timeline, EmptyTraceIsStillAPicture) {
     XmlElement root = Render({});
     EXPECT_EQ(root.LocalName(), "svg");
