@@ -110,7 +110,11 @@ void PipeServer::Accept(unsigned index) {
         overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         DWORD unused = 0;
         BOOL connected = ConnectNamedPipe(file, &overlapped);
-        if (!connected && GetLastError() == ERROR_PIPE_CONNECTED)
+        const DWORD error = connected ? ERROR_SUCCESS : GetLastError();
+        // A client may open an instance before it listens (ERROR_PIPE_CONNECTED), and may also
+        // have written and closed it since (ERROR_NO_DATA): what it wrote is still there to read,
+        // and a device never drops a request it took.
+        if (error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA)
             connected = TRUE;
         else
             connected = Finish(file, overlapped, connected, unused);
