@@ -1,7 +1,9 @@
 // One thread at a time, switched where the seed says.
 #include "WalkScheduler.h"
 
-#include <thread>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 namespace pelvane {
 
@@ -9,6 +11,10 @@ namespace {
 
 thread_local WalkScheduler* t_scheduler = nullptr;
 thread_local int t_task = -1;
+
+// Turns in a row that went to threads still waiting: far more than the few threads of a step
+// take to reach one that can go on, if there is one.
+constexpr std::uint64_t kDeadlockTurns = 20000;
 
 } // namespace
 
@@ -18,34 +24,106 @@ void WalkScheduler::PickLocked() {
     turn_.notify_all();
 }
 
-void WalkScheduler::Run(std::uint64_t seed, const std::vector<std::function<void()>>& tasks) {
-    std::vector<std::thread> threads;
+void WalkScheduler::SwitchLocked(std::unique_lock<std::mutex>& hold) {
+    PickLocked();
+    int self = t_task;
+    turn_.wait(hold, [&] { return current_ == self; });
+}
+
+bool WalkScheduler::OnThread() const {
+    return t_scheduler == this;
+}
+
+bool WalkScheduler::OthersEnded() const {
+    for (std::size_t id = 0; id < tasks_.size(); ++id) {
+        if (static_cast<int>(id) != worker_ && !tasks_[id].ended) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The caller holds the lock and has made the task runnable.
+void WalkScheduler::Start(int id, std::function<void()> body) {
+    tasks_[id].thread = std::thread([this, id, body = std::move(body)] {
+        t_scheduler = this;
+        t_task = id;
+        {
+            std::unique_lock<std::mutex> hold(lock_);
+            turn_.wait(hold, [&] { return current_ == id; });
+        }
+        body();
+        std::lock_guard<std::mutex> hold(lock_);
+        tasks_[id].ended = true;
+        runnable_.erase(std::find(runnable_.begin(), runnable_.end(), id));
+        idleTurns_ = 0;
+        t_scheduler = nullptr;
+        PickLocked();
+    });
+}
+
+void WalkScheduler::Run(std::uint64_t seed, const std::function<void()>& main,
+                        const std::function<void()>& worker) {
     {
         std::lock_guard<std::mutex> hold(lock_);
         random_ = WalkRandom(seed);
+        tasks_.clear();
         runnable_.clear();
-        for (std::size_t i = 0; i < tasks.size(); ++i) {
-            runnable_.push_back(static_cast<int>(i));
-        }
+        idleTurns_ = 0;
+        tasks_.emplace_back();
+        runnable_.push_back(0);
+        Start(0, main);
+        tasks_.emplace_back();
+        worker_ = 1;
+        runnable_.push_back(worker_);
+        Start(worker_, [this, &worker] {
+            for (;;) {
+                bool last;
+                {
+                    std::lock_guard<std::mutex> hold(lock_);
+                    last = OthersEnded(); // nothing can be queued after this run
+                }
+                worker();
+                if (last) {
+                    return;
+                }
+                Blocked("the system worker's queue");
+            }
+        });
         PickLocked();
     }
-    for (std::size_t i = 0; i < tasks.size(); ++i) {
-        threads.emplace_back([this, &tasks, i] {
-            t_scheduler = this;
-            t_task = static_cast<int>(i);
-            {
-                std::unique_lock<std::mutex> hold(lock_);
-                turn_.wait(hold, [&] { return current_ == t_task; });
-            }
-            tasks[i]();
-            std::lock_guard<std::mutex> hold(lock_);
-            runnable_.erase(std::find(runnable_.begin(), runnable_.end(), t_task));
-            t_scheduler = nullptr;
-            PickLocked();
-        });
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        turn_.wait(hold, [&] { return runnable_.empty(); });
     }
-    for (auto& t : threads) {
-        t.join();
+    for (Task& task : tasks_) {
+        task.thread.join();
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    tasks_.clear();
+    worker_ = -1;
+}
+
+int WalkScheduler::Spawn(std::function<void()> task) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int id = static_cast<int>(tasks_.size());
+    tasks_.emplace_back();
+    runnable_.push_back(id);
+    Start(id, std::move(task));
+    return id;
+}
+
+void WalkScheduler::Join(const std::vector<int>& ids) {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            bool ended =
+                std::all_of(ids.begin(), ids.end(), [this](int id) { return tasks_[id].ended; });
+            if (ended) {
+                return;
+            }
+        }
+        Blocked("a join of the step's threads");
     }
 }
 
@@ -54,8 +132,31 @@ void WalkScheduler::Point() {
         return;
     }
     std::unique_lock<std::mutex> hold(lock_);
-    PickLocked();
-    turn_.wait(hold, [&] { return current_ == t_task; });
+    idleTurns_ = 0;
+    tasks_[t_task].waitingIn.clear();
+    SwitchLocked(hold);
+}
+
+void WalkScheduler::Blocked(const char* routine) {
+    if (t_scheduler != this) {
+        std::this_thread::yield();
+        return;
+    }
+    std::unique_lock<std::mutex> hold(lock_);
+    tasks_[t_task].waitingIn = routine;
+    if (++idleTurns_ > kDeadlockTurns) {
+        std::string waits;
+        for (const Task& task : tasks_) {
+            if (!task.ended) {
+                waits += (waits.empty() ? "" : "; ") + task.waitingIn;
+            }
+        }
+        std::fprintf(stderr, "*** STOP (stand-in): deadlock, every thread waits: %s\n",
+                     waits.c_str());
+        std::fflush(stderr);
+        std::abort();
+    }
+    SwitchLocked(hold);
 }
 
 } // namespace pelvane

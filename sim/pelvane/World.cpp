@@ -1,6 +1,8 @@
 // The platform around the controllers, set up for a scenario.
 #include "World.h"
 
+#include <algorithm>
+
 #include "frame/EventProvider.h"
 
 #include "Firmware.h"
@@ -108,10 +110,25 @@ void World::ApplyHistoryLimit() {
     }
 }
 
+// A vetoed query-remove: by a file object that was open before the query began (its holder
+// was told and did not let go), or only by files opened while the query was being delivered,
+// which nobody registered then could know of: those are counted, not held against anybody.
+void World::Vetoed(const std::vector<const void*>& before, const std::wstring& device) {
+    for (const void* file : machine_.DeviceFiles(device)) {
+        if (std::find(before.begin(), before.end(), file) != before.end()) {
+            vetoed_ = true;
+            return;
+        }
+    }
+    ++racedVetoes_;
+}
+
 bool World::Withdraw() {
     if (published_) {
+        std::wstring device = wakeline::WakeLineService::DeviceName(service_->Present());
+        std::vector<const void*> before = machine_.DeviceFiles(device);
         if (!service_->Withdraw(machine_)) {
-            vetoed_ = true;
+            Vetoed(before, device);
             return false; // the instance stays
         }
         published_ = false;
@@ -121,10 +138,12 @@ bool World::Withdraw() {
 
 void World::CancelledUpdate() {
     if (published_) {
+        std::wstring device = wakeline::WakeLineService::DeviceName(service_->Present());
+        std::vector<const void*> before = machine_.DeviceFiles(device);
         if (service_->QueryRemove(machine_)) {
             service_->CancelRemove(machine_);
         } else {
-            vetoed_ = true;
+            Vetoed(before, device);
         }
     }
 }

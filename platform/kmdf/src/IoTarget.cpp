@@ -47,6 +47,7 @@ NTSTATUS CancelAtTimeout(Endpoint& endpoint, ULONG code, LONGLONG timeout) {
 
 NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttributes,
                            WDFIOTARGET* IoTarget) {
+    SwitchPoint("WdfIoTargetCreate");
     auto* d = LookupAs<DeviceImpl>(Device, ObjectKind::Device, "WdfIoTargetCreate");
     if (IoTarget == nullptr) {
         BugCheck("WdfIoTargetCreate: no out-handle");
@@ -64,6 +65,7 @@ NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttr
 }
 
 NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenParams) {
+    SwitchPoint("WdfIoTargetOpen");
     IoTargetImpl* t = Target(IoTarget, "WdfIoTargetOpen");
     if (OpenParams == nullptr || OpenParams->Size != sizeof(WDF_IO_TARGET_OPEN_PARAMS)) {
         BugCheck("WdfIoTargetOpen: open parameters were not initialised");
@@ -146,14 +148,17 @@ void CloseTarget(IoTargetImpl* t, bool forGood) {
     if (forGood) {
         // Ending the registration waits for its callbacks in flight on other threads.
         std::unique_lock guard(s.lock);
-        s.targetsIdle.wait(guard, [t] {
-            for (std::thread::id id : t->delivering) {
-                if (id != std::this_thread::get_id()) {
-                    return false;
+        WaitUntil(
+            s, guard, s.targetsIdle,
+            [t] {
+                for (std::thread::id id : t->delivering) {
+                    if (id != std::this_thread::get_id()) {
+                        return false;
+                    }
                 }
-            }
-            return true;
-        });
+                return true;
+            },
+            "WdfIoTargetClose");
     }
     if (file != nullptr) {
         ObDereferenceObject(file);
@@ -163,6 +168,7 @@ void CloseTarget(IoTargetImpl* t, bool forGood) {
 } // namespace kmdf
 
 VOID WdfIoTargetClose(WDFIOTARGET IoTarget) {
+    SwitchPoint("WdfIoTargetClose");
     IoTargetImpl* t = Target(IoTarget, "WdfIoTargetClose");
     if (t->isDefault) {
         BugCheck("WdfIoTargetClose: a driver may not close the default I/O target");
@@ -173,6 +179,7 @@ VOID WdfIoTargetClose(WDFIOTARGET IoTarget) {
 // Only from the target's query-remove callback: closed, but still told whether the removal
 // is cancelled or completes.
 VOID WdfIoTargetCloseForQueryRemove(WDFIOTARGET IoTarget) {
+    SwitchPoint("WdfIoTargetCloseForQueryRemove");
     IoTargetImpl* t = Target(IoTarget, "WdfIoTargetCloseForQueryRemove");
     CloseTarget(t, false);
 }
@@ -187,6 +194,7 @@ NTSTATUS WdfIoTargetSendIoctlSynchronously(WDFIOTARGET IoTarget, WDFREQUEST Requ
                                            PWDF_MEMORY_DESCRIPTOR OutputBuffer,
                                            PWDF_REQUEST_SEND_OPTIONS RequestOptions,
                                            PULONG_PTR BytesReturned) {
+    SwitchPoint("WdfIoTargetSendIoctlSynchronously");
     IoTargetImpl* t = Target(IoTarget, "WdfIoTargetSendIoctlSynchronously");
     UNREFERENCED_PARAMETER(Request);
     if (BytesReturned != nullptr) {
@@ -223,6 +231,7 @@ NTSTATUS WdfIoTargetSendIoctlSynchronously(WDFIOTARGET IoTarget, WDFREQUEST Requ
 NTSTATUS WdfIoTargetQueryForInterface(WDFIOTARGET IoTarget, LPCGUID InterfaceType,
                                       PINTERFACE Interface, USHORT Size, USHORT Version,
                                       PVOID InterfaceSpecificData) {
+    SwitchPoint("WdfIoTargetQueryForInterface");
     IoTargetImpl* t = Target(IoTarget, "WdfIoTargetQueryForInterface");
     if (InterfaceType == nullptr || Interface == nullptr) {
         return STATUS_INVALID_PARAMETER;

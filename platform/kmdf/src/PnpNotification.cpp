@@ -39,6 +39,7 @@ NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCate
                                         PDRIVER_OBJECT DriverObject,
                                         PDRIVER_NOTIFICATION_CALLBACK_ROUTINE CallbackRoutine,
                                         PVOID Context, PVOID* NotificationEntry) {
+    SwitchPoint("IoRegisterPlugPlayNotification");
     if (EventCategory != EventCategoryDeviceInterfaceChange || EventCategoryData == nullptr ||
         DriverObject == nullptr || CallbackRoutine == nullptr || NotificationEntry == nullptr) {
         return STATUS_INVALID_PARAMETER;
@@ -77,6 +78,7 @@ NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCate
 
 // Returns only when no callback of the registration runs any more.
 NTSTATUS IoUnregisterPlugPlayNotificationEx(PVOID NotificationEntry) {
+    SwitchPoint("IoUnregisterPlugPlayNotificationEx");
     Pageable("IoUnregisterPlugPlayNotificationEx");
     auto& s = Current();
     std::unique_lock guard(s.lock);
@@ -86,13 +88,16 @@ NTSTATUS IoUnregisterPlugPlayNotificationEx(PVOID NotificationEntry) {
     }
     Notification* n = it->second.get();
     n->active = false;
-    s.notificationsIdle.wait(guard, [n] { return n->inFlight == 0; });
+    WaitUntil(
+        s, guard, s.notificationsIdle, [n] { return n->inFlight == 0; },
+        "IoUnregisterPlugPlayNotificationEx");
     s.notifications.erase(NotificationEntry);
     return STATUS_SUCCESS;
 }
 
 NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK DesiredAccess,
                                   PFILE_OBJECT* FileObject, PDEVICE_OBJECT* DeviceObject) {
+    SwitchPoint("IoGetDeviceObjectPointer");
     UNREFERENCED_PARAMETER(DesiredAccess);
     if (ObjectName == nullptr || FileObject == nullptr || DeviceObject == nullptr) {
         return STATUS_INVALID_PARAMETER;
@@ -128,6 +133,7 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK Desire
 }
 
 VOID ObDereferenceObject(PVOID Object) {
+    SwitchPoint("ObDereferenceObject");
     auto& s = Current();
     std::lock_guard guard(s.lock);
     auto it = s.references.find(Object);
@@ -145,6 +151,7 @@ constexpr ULONG kInterfaceListTag = 0x49706E50;
 
 NTSTATUS IoGetDeviceInterfaces(const GUID* InterfaceClassGuid, PDEVICE_OBJECT PhysicalDeviceObject,
                                ULONG Flags, PZZWSTR* SymbolicLinkList) {
+    SwitchPoint("IoGetDeviceInterfaces");
     if (InterfaceClassGuid == nullptr || SymbolicLinkList == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }

@@ -208,6 +208,7 @@ struct Machine::State {
     std::condition_variable_any targetsIdle;
     std::condition_variable_any workIdle;
     std::deque<WorkItemImpl*> workQueue; // queued, not yet running
+    bool ownWorker = false;              // the caller runs the system worker (RunWorkItems)
     int wppSessions = 0;
     std::string wppControlGuid;
     std::optional<WppSession> wppSession = WppSession{};
@@ -258,11 +259,48 @@ class PowerPathScope {
 // operation's own locks have been released.
 struct WorkAfterReturn {
     Machine& machine;
-    ~WorkAfterReturn() { machine.RunWorkItems(); }
+    ~WorkAfterReturn() {
+        if (!machine.GetState().ownWorker) {
+            machine.RunWorkItems();
+        }
+    }
 };
 
 // The state of the machine that is running, or a bug check if there is none.
 Machine::State& Current();
+
+// Where a scheduler of the machine's threads may let another thread go on: at the entry of a
+// framework or kernel routine, before it takes any lock of the stand-in's.
+inline void SwitchPoint(const char* routine) {
+    Current().hardware->Yield(routine);
+}
+
+// Waits on `changed`, with `guard` held, until `ready` holds. Under a scheduler the thread
+// does not block: it lets the others go on until `ready` holds.
+template <typename Guard, typename Condition, typename Ready>
+void WaitUntil(Machine::State& s, Guard& guard, Condition& changed, Ready ready,
+               const char* routine) {
+    if (!s.hardware->Scheduled()) {
+        changed.wait(guard, ready);
+        return;
+    }
+    while (!ready()) {
+        guard.unlock();
+        s.hardware->Blocked(routine);
+        guard.lock();
+    }
+}
+
+// Takes a mutex that another thread may hold: under a scheduler, by letting the others go on.
+template <typename Mutex> void Acquire(Machine::State& s, Mutex& mutex, const char* routine) {
+    if (!s.hardware->Scheduled()) {
+        mutex.lock();
+        return;
+    }
+    while (!mutex.try_lock()) {
+        s.hardware->Blocked(routine);
+    }
+}
 // Status the named routine must fail with now, or STATUS_SUCCESS.
 NTSTATUS InjectedFailure(const char* routine);
 

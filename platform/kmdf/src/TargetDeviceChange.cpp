@@ -182,4 +182,17 @@ std::size_t Machine::DeviceReferences(const std::wstring& name) const {
     return References(*state_, name);
 }
 
+std::vector<const void*> Machine::DeviceFiles(const std::wstring& name) const {
+    std::lock_guard guard(state_->lock);
+    std::vector<const void*> files;
+    for (auto& [object, references] : state_->references) {
+        auto* file = static_cast<const _FILE_OBJECT*>(object);
+        if (references > 0 && file->DeviceObject != nullptr &&
+            Impl(file->DeviceObject)->Name == name) {
+            files.push_back(object);
+        }
+    }
+    return files;
+}
+
 } // namespace kmdf
