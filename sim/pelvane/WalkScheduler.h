@@ -40,16 +40,18 @@ class WalkScheduler {
   private:
     struct Task {
         std::thread thread;
+        std::condition_variable turn; // told when its turn comes
         bool ended = false;
         std::string waitingIn;
     };
     void Start(int id, std::function<void()> body);
-    void PickLocked();
-    void SwitchLocked(std::unique_lock<std::mutex>& hold);
+    // The next thread to run; `passOver`, a waiting thread, only if it is the only one.
+    void PickLocked(int passOver = -1);
+    void SwitchLocked(std::unique_lock<std::mutex>& hold, bool waiting);
     bool OthersEnded() const;
 
     std::mutex lock_;
-    std::condition_variable turn_;
+    std::condition_variable allEnded_;
     std::deque<Task> tasks_;
     std::vector<int> runnable_;
     int current_ = -1;
