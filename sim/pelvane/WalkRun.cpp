@@ -205,29 +205,36 @@ bool WalkRun::Begin() {
     world_->Install();
     WatchSsPhys();
     bool loaded = false;
-    Scheduled([&] {
-        NTSTATUS status = machine_->LoadDriver(DriverEntry);
-        if (!NT_SUCCESS(status)) {
-            Fail(0, "driver entry succeeds", Status(status));
-            return;
-        }
-        loaded = true;
-        loadedBooks_ = machine_->GetBooks().Describe();
-        for (int instance : instances_) {
-            AddInstance(instance);
-        }
-        world_->AfterStart();
-    });
+    Scheduled(
+        [&] {
+            NTSTATUS status = machine_->LoadDriver(DriverEntry);
+            if (!NT_SUCCESS(status)) {
+                Fail(0, "driver entry succeeds", Status(status));
+                return;
+            }
+            loaded = true;
+            loadedBooks_ = machine_->GetBooks().Describe();
+            for (int instance : instances_) {
+                AddInstance(instance);
+            }
+            world_->AfterStart();
+        },
+        "begin");
     return loaded && result_.ok && CheckWalkStep(*this, 0);
 }
 
-void WalkRun::Scheduled(const std::function<void()>& body) {
+// The interleaving of a step comes from the walk's seed and the step's event, not from its
+// place in the walk: a shrunk walk meets its events in the same interleavings.
+void WalkRun::Scheduled(const std::function<void()>& body, const std::string& label) {
     if (!scheduler_) {
         body();
         return;
     }
-    scheduler_->Run(seed_ * 0x100000001B3ULL + currentStep_, body,
-                    [this] { machine_->RunWorkItems(); });
+    std::uint64_t seed = seed_ * 0x100000001B3ULL;
+    for (unsigned char c : label) {
+        seed = (seed ^ c) * 0x100000001B3ULL;
+    }
+    scheduler_->Run(seed, body, [this] { machine_->RunWorkItems(); });
 }
 
 // With threads, a change of the service runs on the notification thread beside the event
@@ -246,17 +253,19 @@ void WalkRun::ApplyStep(const WalkEvent& e) {
     if (beside && SystemEvent(e.kind)) {
         // The power manager holds the device tree through a system transition: the PnP
         // manager delivers the change before it, not during it.
-        Scheduled([&] { Apply(*beside); });
+        Scheduled([&] { Apply(*beside); }, beside->Text());
         beside.reset();
     }
-    Scheduled([&] {
-        std::vector<int> world;
-        if (beside) {
-            world.push_back(scheduler_->Spawn([&] { Apply(*beside); }));
-        }
-        Apply(e);
-        scheduler_->Join(world);
-    });
+    Scheduled(
+        [&] {
+            std::vector<int> world;
+            if (beside) {
+                world.push_back(scheduler_->Spawn([&] { Apply(*beside); }));
+            }
+            Apply(e);
+            scheduler_->Join(world);
+        },
+        beside ? beside->Text() + " & " + e.Text() : e.Text());
 }
 
 bool WalkRun::Running(int instance) const {
@@ -632,28 +641,30 @@ bool WalkRun::End(std::size_t step) {
     }
     std::optional<WalkEvent> beside = std::exchange(deferred_, std::nullopt);
     if (beside && system_ != SystemState::Working) {
-        Scheduled([&] { Apply(*beside); }); // before the resume, as in ApplyStep
+        Scheduled([&] { Apply(*beside); }, beside->Text()); // before the resume (ApplyStep)
         beside.reset();
     }
     bool withdrawn = true;
-    Scheduled([&] {
-        std::vector<int> world;
-        if (beside) {
-            world.push_back(scheduler_->Spawn([&] { Apply(*beside); }));
-        }
-        if (system_ == SystemState::Asleep || system_ == SystemState::Off ||
-            system_ == SystemState::HibernationAborted) {
-            System(WalkEvent{"resume", -1, 0, ""});
-        }
-        for (int instance : instances_) {
-            RemoveInstance(instance);
-        }
-        machine_->UnloadDriver();
-        if (scheduler_) {
-            scheduler_->Join(world);
-        }
-        withdrawn = world_->Withdraw();
-    });
+    Scheduled(
+        [&] {
+            std::vector<int> world;
+            if (beside) {
+                world.push_back(scheduler_->Spawn([&] { Apply(*beside); }));
+            }
+            if (system_ == SystemState::Asleep || system_ == SystemState::Off ||
+                system_ == SystemState::HibernationAborted) {
+                System(WalkEvent{"resume", -1, 0, ""});
+            }
+            for (int instance : instances_) {
+                RemoveInstance(instance);
+            }
+            machine_->UnloadDriver();
+            if (scheduler_) {
+                scheduler_->Join(world);
+            }
+            withdrawn = world_->Withdraw();
+        },
+        "end");
     if (!withdrawn || world_->ServiceVetoed()) {
         Fail(step, "the driver never vetoes the wake-line service's removal", "at the end");
     }

@@ -103,7 +103,7 @@ class WalkRun {
     void ForInstances(const std::vector<int>& order, const std::function<void(int)>& step);
     // Runs `body` on the walker's thread: with threads, under the scheduler with the system
     // worker beside it; otherwise on the calling thread.
-    void Scheduled(const std::function<void()>& body);
+    void Scheduled(const std::function<void()>& body, const std::string& label);
     void ApplyStep(const WalkEvent& e);
 
     std::vector<int> instances_;

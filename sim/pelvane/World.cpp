@@ -110,12 +110,14 @@ void World::ApplyHistoryLimit() {
     }
 }
 
-// A vetoed query-remove: by a file object that was open before the query began (its holder
-// was told and did not let go), or only by files opened while the query was being delivered,
-// which nobody registered then could know of: those are counted, not held against anybody.
-void World::Vetoed(const std::vector<const void*>& before, const std::wstring& device) {
+// A vetoed query-remove: by a file object of a target that the query told (its holder did
+// not let go), or only by files whose targets registered while the query was being delivered,
+// which they could not know of: those are counted, not held against anybody. A file that
+// nobody registered for keeps the books unbalanced, which the walk checks on its own.
+void World::Vetoed(const std::wstring& device) {
+    std::vector<const void*> told = machine_.FilesToldOfLastQuery();
     for (const void* file : machine_.DeviceFiles(device)) {
-        if (std::find(before.begin(), before.end(), file) != before.end()) {
+        if (std::find(told.begin(), told.end(), file) != told.end()) {
             vetoed_ = true;
             return;
         }
@@ -126,9 +128,8 @@ void World::Vetoed(const std::vector<const void*>& before, const std::wstring& d
 bool World::Withdraw() {
     if (published_) {
         std::wstring device = wakeline::WakeLineService::DeviceName(service_->Present());
-        std::vector<const void*> before = machine_.DeviceFiles(device);
         if (!service_->Withdraw(machine_)) {
-            Vetoed(before, device);
+            Vetoed(device);
             return false; // the instance stays
         }
         published_ = false;
@@ -139,11 +140,10 @@ bool World::Withdraw() {
 void World::CancelledUpdate() {
     if (published_) {
         std::wstring device = wakeline::WakeLineService::DeviceName(service_->Present());
-        std::vector<const void*> before = machine_.DeviceFiles(device);
         if (service_->QueryRemove(machine_)) {
             service_->CancelRemove(machine_);
         } else {
-            Vetoed(before, device);
+            Vetoed(device);
         }
     }
 }

@@ -89,8 +89,8 @@ class World {
     // Query-remove of the service, then a cancel; and its surprise removal.
     void CancelledUpdate();
     void SurpriseRemoveService();
-    // Whether any removal of the service was vetoed in the run by a file object that was open
-    // before its query began; and how many only by files opened during the query.
+    // Whether any removal of the service was vetoed in the run by a file object of a target
+    // that its query told; and how many only by files of targets that registered during it.
     bool ServiceVetoed() const { return vetoed_; }
     std::size_t RacedVetoes() const { return racedVetoes_; }
 
@@ -132,7 +132,7 @@ class World {
 
   private:
     void ApplyHistoryLimit();
-    void Vetoed(const std::vector<const void*>& before, const std::wstring& device);
+    void Vetoed(const std::wstring& device);
 
     soc::Soc& soc_;
     kmdf::Machine& machine_;

@@ -104,6 +104,12 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
         // The framework references the file object itself and registers for the device's
         // target device change notifications on it.
         if (OpenParams->TargetFileObject != nullptr) {
+            // A device that has left the namespace answers no more requests: the registration
+            // for its change notifications, which could never be told of its removal, fails.
+            if (s.namedDevices.count(Impl(OpenParams->TargetDeviceObject)->Name) == 0) {
+                t->endpoint.reset();
+                return STATUS_NO_SUCH_DEVICE;
+            }
             auto ref = s.references.find(OpenParams->TargetFileObject);
             if (ref == s.references.end()) {
                 BugCheck("WdfIoTargetOpen: the target file object is not referenced");
@@ -111,6 +117,7 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
             ++ref->second;
             t->remoteFile = OpenParams->TargetFileObject;
             t->deviceName = Impl(OpenParams->TargetDeviceObject)->Name;
+            t->registered = ++s.registrations;
             s.remoteTargets.insert(t);
         }
     } else {

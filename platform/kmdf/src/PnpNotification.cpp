@@ -59,6 +59,7 @@ NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCate
     std::vector<InterfaceInstance> existing;
     {
         std::lock_guard guard(s.lock);
+        entry->registered = ++s.registrations;
         s.notifications[entry] = std::move(n);
         for (auto& i : s.interfaces) {
             if (IsEqualGUID(i.interfaceClass, entry->interfaceClass)) {
@@ -202,6 +203,9 @@ void Broadcast(Machine::State& s, const InterfaceInstance& i, const GUID& event)
             }
         }
     }
+    std::sort(targets.begin(), targets.end(), [](const Notification* a, const Notification* b) {
+        return a->registered < b->registered;
+    });
     for (Notification* n : targets) {
         Deliver(*n, i, event);
         std::lock_guard guard(s.lock);

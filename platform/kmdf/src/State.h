@@ -102,6 +102,7 @@ struct IoTargetImpl : Object {
     // Target device change callbacks running now, and their threads: closing for good waits
     // for them, except on a callback's own thread.
     std::vector<std::thread::id> delivering;
+    std::uint64_t registered = 0; // when it registered: deliveries go in that order
 };
 
 struct WorkItemImpl : Object {
@@ -170,7 +171,8 @@ struct Notification {
     PDRIVER_NOTIFICATION_CALLBACK_ROUTINE callback = nullptr;
     PVOID context = nullptr;
     bool active = true;
-    int inFlight = 0; // callbacks running now
+    int inFlight = 0;             // callbacks running now
+    std::uint64_t registered = 0; // deliveries go in the order of the registrations
 };
 
 struct InterfaceInstance {
@@ -205,6 +207,7 @@ struct Machine::State {
     std::condition_variable_any notificationsIdle;
     std::map<PVOID, int> references;
     std::set<IoTargetImpl*> remoteTargets; // registered for target device change
+    std::uint64_t registrations = 0;       // of notifications and targets, in order
     std::condition_variable_any targetsIdle;
     std::condition_variable_any workIdle;
     std::deque<WorkItemImpl*> workQueue; // queued, not yet running
@@ -218,6 +221,7 @@ struct Machine::State {
     // The world beside the driver.
     std::map<std::wstring, std::shared_ptr<DeviceObjectImpl>> namedDevices;
     std::set<std::wstring> removePending; // query-remove passed; creates fail until cancel
+    std::vector<const void*> queryTold;   // the files of the targets the last query told
     std::vector<InterfaceInstance> interfaces;
     std::map<std::pair<ULONG, ULONG>, std::vector<std::uint8_t>> firmwareTables;
     bool auxKlibInitialized = false;

@@ -22,6 +22,9 @@ std::vector<IoTargetImpl*> TargetsOn(Machine::State& s, const std::wstring& name
             out.push_back(t);
         }
     }
+    std::sort(out.begin(), out.end(), [](const IoTargetImpl* a, const IoTargetImpl* b) {
+        return a->registered < b->registered;
+    });
     return out;
 }
 
@@ -149,7 +152,15 @@ namespace kmdf {
 bool Machine::QueryRemoveDevice(const std::wstring& name) {
     WorkAfterReturn work{*this};
     bool refused = false;
-    for (IoTargetImpl* t : TargetsOn(*state_, name)) {
+    std::vector<IoTargetImpl*> told = TargetsOn(*state_, name);
+    {
+        std::lock_guard guard(state_->lock);
+        state_->queryTold.clear();
+        for (IoTargetImpl* t : told) {
+            state_->queryTold.push_back(t->remoteFile);
+        }
+    }
+    for (IoTargetImpl* t : told) {
         refused = !DeliverIfRegistered(*state_, t, Change::QueryRemove) || refused;
     }
     if (refused || !PassQuery(*state_, name)) {
@@ -180,6 +191,11 @@ void Machine::SurpriseRemoveDevice(const std::wstring& name) {
 
 std::size_t Machine::DeviceReferences(const std::wstring& name) const {
     return References(*state_, name);
+}
+
+std::vector<const void*> Machine::FilesToldOfLastQuery() const {
+    std::lock_guard guard(state_->lock);
+    return state_->queryTold;
 }
 
 std::vector<const void*> Machine::DeviceFiles(const std::wstring& name) const {

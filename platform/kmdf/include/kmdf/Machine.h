@@ -224,8 +224,10 @@ class Machine {
     void SurpriseRemoveDevice(const std::wstring& name);
     // File object references on the named device, by anybody.
     std::size_t DeviceReferences(const std::wstring& name) const;
-    // The file objects on the named device that somebody still references.
+    // The file objects on the named device that somebody still references, and those of the
+    // targets that the last query-remove told (registered when it began).
     std::vector<const void*> DeviceFiles(const std::wstring& name) const;
+    std::vector<const void*> FilesToldOfLastQuery() const;
     void SetFirmwareTable(ULONG provider, ULONG tableId, std::vector<std::uint8_t> table);
 
     struct State;
