@@ -115,8 +115,8 @@ void World::ApplyHistoryLimit() {
 // which they could not know of: those are counted, not held against anybody. A file that
 // nobody registered for keeps the books unbalanced, which the walk checks on its own.
 void World::Vetoed(const std::wstring& device) {
-    std::vector<const void*> told = machine_.FilesToldOfLastQuery();
-    for (const void* file : machine_.DeviceFiles(device)) {
+    std::vector<std::uint64_t> told = machine_.FilesToldOfLastQuery();
+    for (std::uint64_t file : machine_.DeviceFiles(device)) {
         if (std::find(told.begin(), told.end(), file) != told.end()) {
             vetoed_ = true;
             return;

@@ -95,7 +95,7 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
             return STATUS_DELETE_PENDING;
         }
         t->endpoint = it->second->Endpoint;
-        t->fileObject = new _FILE_OBJECT{it->second.get(), it->second};
+        t->fileObject = new _FILE_OBJECT{it->second.get(), it->second, ++s.opens};
     } else if (OpenParams->Type == WdfIoTargetOpenUseExistingDevice) {
         if (OpenParams->TargetDeviceObject == nullptr) {
             return STATUS_INVALID_PARAMETER;

@@ -126,7 +126,7 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK Desire
     if (s.removePending.count(name) != 0) {
         return STATUS_DELETE_PENDING;
     }
-    auto* file = new _FILE_OBJECT{it->second.get(), it->second};
+    auto* file = new _FILE_OBJECT{it->second.get(), it->second, ++s.opens};
     s.references[file] = 1;
     *FileObject = file;
     *DeviceObject = it->second.get();

@@ -34,6 +34,7 @@ inline DeviceObjectImpl* Impl(PDEVICE_OBJECT device) {
 struct _FILE_OBJECT {
     PDEVICE_OBJECT DeviceObject;
     std::shared_ptr<DeviceObjectImpl> Reference;
+    std::uint64_t serial = 0; // which open it was: an address may be used again
 };
 
 namespace kmdf {
@@ -221,7 +222,8 @@ struct Machine::State {
     // The world beside the driver.
     std::map<std::wstring, std::shared_ptr<DeviceObjectImpl>> namedDevices;
     std::set<std::wstring> removePending; // query-remove passed; creates fail until cancel
-    std::vector<const void*> queryTold;   // the files of the targets the last query told
+    std::vector<std::uint64_t> queryTold; // the files of the targets the last query told
+    std::uint64_t opens = 0;              // file objects created, for their serials
     std::vector<InterfaceInstance> interfaces;
     std::map<std::pair<ULONG, ULONG>, std::vector<std::uint8_t>> firmwareTables;
     bool auxKlibInitialized = false;

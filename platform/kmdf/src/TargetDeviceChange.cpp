@@ -157,7 +157,9 @@ bool Machine::QueryRemoveDevice(const std::wstring& name) {
         std::lock_guard guard(state_->lock);
         state_->queryTold.clear();
         for (IoTargetImpl* t : told) {
-            state_->queryTold.push_back(t->remoteFile);
+            if (t->remoteFile != nullptr) {
+                state_->queryTold.push_back(t->remoteFile->serial);
+            }
         }
     }
     for (IoTargetImpl* t : told) {
@@ -193,19 +195,19 @@ std::size_t Machine::DeviceReferences(const std::wstring& name) const {
     return References(*state_, name);
 }
 
-std::vector<const void*> Machine::FilesToldOfLastQuery() const {
+std::vector<std::uint64_t> Machine::FilesToldOfLastQuery() const {
     std::lock_guard guard(state_->lock);
     return state_->queryTold;
 }
 
-std::vector<const void*> Machine::DeviceFiles(const std::wstring& name) const {
+std::vector<std::uint64_t> Machine::DeviceFiles(const std::wstring& name) const {
     std::lock_guard guard(state_->lock);
-    std::vector<const void*> files;
+    std::vector<std::uint64_t> files;
     for (auto& [object, references] : state_->references) {
         auto* file = static_cast<const _FILE_OBJECT*>(object);
         if (references > 0 && file->DeviceObject != nullptr &&
             Impl(file->DeviceObject)->Name == name) {
-            files.push_back(object);
+            files.push_back(file->serial);
         }
     }
     return files;

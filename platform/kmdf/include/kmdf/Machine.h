@@ -226,8 +226,9 @@ class Machine {
     std::size_t DeviceReferences(const std::wstring& name) const;
     // The file objects on the named device that somebody still references, and those of the
     // targets that the last query-remove told (registered when it began).
-    std::vector<const void*> DeviceFiles(const std::wstring& name) const;
-    std::vector<const void*> FilesToldOfLastQuery() const;
+    // Files by serial (an address may be used again).
+    std::vector<std::uint64_t> DeviceFiles(const std::wstring& name) const;
+    std::vector<std::uint64_t> FilesToldOfLastQuery() const;
     void SetFirmwareTable(ULONG provider, ULONG tableId, std::vector<std::uint8_t> table);
 
     struct State;
