@@ -139,22 +139,12 @@ void CloseTarget(IoTargetImpl* t, bool forGood) {
         BugCheck("WdfIoTargetClose: a file closed in a power callback of a stack that is not "
                  "power pageable");
     }
-    PFILE_OBJECT file = nullptr;
-    {
-        std::lock_guard guard(s.lock);
-        delete t->fileObject;
-        t->fileObject = nullptr;
-        t->endpoint.reset();
-        t->open = false;
-        file = t->remoteFile;
-        t->remoteFile = nullptr;
-        if (forGood) {
-            s.remoteTargets.erase(t);
-        }
-    }
     if (forGood) {
-        // Ending the registration waits for its callbacks in flight on other threads.
+        // The registration ends first, and that waits for its callbacks in flight on other
+        // threads; one of them may still close the target for a query-remove, which gives
+        // the file back then, before the query's outcome is decided.
         std::unique_lock guard(s.lock);
+        s.remoteTargets.erase(t);
         WaitUntil(
             s, guard, s.targetsIdle,
             [t] {
@@ -166,6 +156,16 @@ void CloseTarget(IoTargetImpl* t, bool forGood) {
                 return true;
             },
             "WdfIoTargetClose");
+    }
+    PFILE_OBJECT file = nullptr;
+    {
+        std::lock_guard guard(s.lock);
+        delete t->fileObject;
+        t->fileObject = nullptr;
+        t->endpoint.reset();
+        t->open = false;
+        file = t->remoteFile;
+        t->remoteFile = nullptr;
     }
     if (file != nullptr) {
         ObDereferenceObject(file);
