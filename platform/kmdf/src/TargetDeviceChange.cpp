@@ -152,18 +152,25 @@ namespace kmdf {
 bool Machine::QueryRemoveDevice(const std::wstring& name) {
     WorkAfterReturn work{*this};
     bool refused = false;
-    std::vector<IoTargetImpl*> told = TargetsOn(*state_, name);
     {
         std::lock_guard guard(state_->lock);
         state_->queryTold.clear();
-        for (IoTargetImpl* t : told) {
-            if (t->remoteFile != nullptr) {
-                state_->queryTold.push_back(t->remoteFile->serial);
+    }
+    for (IoTargetImpl* t : TargetsOn(*state_, name)) {
+        // Told only if still registered when its turn comes (BeginDelivery).
+        std::uint64_t file = 0;
+        {
+            std::lock_guard guard(state_->lock);
+            if (state_->remoteTargets.count(t) != 0 && t->remoteFile != nullptr) {
+                file = t->remoteFile->serial;
             }
         }
-    }
-    for (IoTargetImpl* t : told) {
-        refused = !DeliverIfRegistered(*state_, t, Change::QueryRemove) || refused;
+        bool accepted = DeliverIfRegistered(*state_, t, Change::QueryRemove);
+        if (file != 0) {
+            std::lock_guard guard(state_->lock);
+            state_->queryTold.push_back(file);
+        }
+        refused = !accepted || refused;
     }
     if (refused || !PassQuery(*state_, name)) {
         DeliverAll(*state_, name, Change::RemoveCancelled);
