@@ -125,11 +125,6 @@ void Machine::SetOwnWorker(bool own) {
     state_->ownWorker = own;
 }
 
-bool Machine::WorkQueued() const {
-    std::lock_guard guard(state_->lock);
-    return !state_->workQueue.empty();
-}
-
 void Machine::RunWorkItems() {
     for (;;) {
         WorkItemImpl* item;

@@ -201,7 +201,6 @@ class Machine {
     // The caller runs the system worker itself, calling RunWorkItems on a thread of its own
     // while the operations run; they then leave what they queue to it.
     void SetOwnWorker(bool own);
-    bool WorkQueued() const;
 
     // The world beside the driver.
     void AddNamedDevice(const std::wstring& name, std::shared_ptr<Endpoint> endpoint);
