@@ -196,6 +196,10 @@ _Use_decl_annotations_ NTSTATUS OnWakeLineQueryRemove(WDFIOTARGET IoTarget) {
     LockWakeLine(context);
     if (context->WakeLineTarget == IoTarget) {
         UnbindWakeLineService(context, TRUE);
+    } else {
+        // Detached by release hardware or a failed bind and waiting for its deletion, which
+        // waits for this callback: still open on the service's file, it would veto.
+        WdfIoTargetCloseForQueryRemove(IoTarget);
     }
     UnlockWakeLine(context);
     return STATUS_SUCCESS;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace pelvane {
 
@@ -37,6 +38,16 @@ std::string Status(NTSTATUS status) {
 
 bool Waiting(PolicyState s) {
     return s == PolicyState::WaitingUnarmed || s == PolicyState::WaitingArmed;
+}
+
+// The wake-line service's changes, which the system delivers on a thread of its own.
+bool ServiceEvent(const std::string& kind) {
+    return kind.rfind("service-", 0) == 0;
+}
+
+bool SystemEvent(const std::string& kind) {
+    return kind == "sleep" || kind == "hibernate" || kind == "hibernate-aborted" ||
+           kind == "fast-startup" || kind == "shutdown" || kind == "resume";
 }
 
 } // namespace
@@ -149,6 +160,7 @@ WalkRun::WalkRun(const Walk& walk, const WalkRunOptions& options)
         scheduler_ = std::make_unique<WalkScheduler>(walk.seed);
         hardware_ = std::make_unique<ScheduledHardware>(soc_, *scheduler_);
         machine_ = std::make_unique<kmdf::Machine>(*hardware_);
+        machine_->SetOwnWorker(true);
     } else {
         machine_ = std::make_unique<kmdf::Machine>(soc_);
     }
@@ -192,16 +204,68 @@ WalkResult WalkRun::Result() {
 bool WalkRun::Begin() {
     world_->Install();
     WatchSsPhys();
-    NTSTATUS status = machine_->LoadDriver(DriverEntry);
-    if (!NT_SUCCESS(status)) {
-        return Fail(0, "driver entry succeeds", Status(status));
+    bool loaded = false;
+    Scheduled(
+        [&] {
+            NTSTATUS status = machine_->LoadDriver(DriverEntry);
+            if (!NT_SUCCESS(status)) {
+                Fail(0, "driver entry succeeds", Status(status));
+                return;
+            }
+            loaded = true;
+            loadedBooks_ = machine_->GetBooks().Describe();
+            for (int instance : instances_) {
+                AddInstance(instance);
+            }
+            world_->AfterStart();
+        },
+        "begin");
+    return loaded && result_.ok && CheckWalkStep(*this, 0);
+}
+
+// The interleaving of a step comes from the walk's seed and the step's event, not from its
+// place in the walk: a shrunk walk meets its events in the same interleavings.
+void WalkRun::Scheduled(const std::function<void()>& body, const std::string& label) {
+    if (!scheduler_) {
+        body();
+        return;
     }
-    loadedBooks_ = machine_->GetBooks().Describe();
-    for (int instance : instances_) {
-        AddInstance(instance);
+    std::uint64_t seed = seed_ * 0x100000001B3ULL;
+    for (unsigned char c : label) {
+        seed = (seed ^ c) * 0x100000001B3ULL;
     }
-    world_->AfterStart();
-    return result_.ok && CheckWalkStep(*this, 0);
+    scheduler_->Run(seed, body, [this] { machine_->RunWorkItems(); });
+}
+
+// With threads, a change of the service runs on the notification thread beside the event
+// that follows it (or the end), so that its deliveries meet that event's callbacks and the
+// work items in the order the seed picks; before it when that is a system transition.
+void WalkRun::ApplyStep(const WalkEvent& e) {
+    if (!scheduler_) {
+        Apply(e);
+        return;
+    }
+    if (ServiceEvent(e.kind) && !deferred_) {
+        deferred_ = e;
+        return;
+    }
+    std::optional<WalkEvent> beside = std::exchange(deferred_, std::nullopt);
+    if (beside && SystemEvent(e.kind)) {
+        // The power manager holds the device tree through a system transition: the PnP
+        // manager delivers the change before it, not during it.
+        Scheduled([&] { Apply(*beside); }, beside->Text());
+        beside.reset();
+    }
+    Scheduled(
+        [&] {
+            std::vector<int> world;
+            if (beside) {
+                world.push_back(scheduler_->Spawn([&] { Apply(*beside); }));
+            }
+            Apply(e);
+            scheduler_->Join(world);
+        },
+        beside ? beside->Text() + " & " + e.Text() : e.Text());
 }
 
 bool WalkRun::Running(int instance) const {
@@ -363,17 +427,17 @@ void WalkRun::SystemTransition(const WalkEvent& e, NTSTATUS (Owner::*call)(),
 }
 
 void WalkRun::ForInstances(const std::vector<int>& order, const std::function<void(int)>& step) {
-    if (!scheduler_) {
+    if (!scheduler_ || !scheduler_->OnThread()) {
         for (int instance : order) {
             step(instance);
         }
         return;
     }
-    std::vector<std::function<void()>> tasks;
+    std::vector<int> threads;
     for (int instance : order) {
-        tasks.push_back([&step, instance] { step(instance); });
+        threads.push_back(scheduler_->Spawn([&step, instance] { step(instance); }));
     }
-    scheduler_->Run(seed_ * 0x100000001B3ULL + currentStep_, tasks);
+    scheduler_->Join(threads);
 }
 
 void WalkRun::System(const WalkEvent& e) {
@@ -531,7 +595,7 @@ bool WalkRun::Step(std::size_t step, const WalkEvent& e) {
     }
     soc_.FlushTrace();
     std::uint64_t resets = sink_->portResets;
-    Apply(e);
+    ApplyStep(e);
     InjectionFired();
     soc_.FlushTrace();
     if (sink_->portResets > resets) {
@@ -575,15 +639,33 @@ bool WalkRun::End(std::size_t step) {
         soc_.FlushTrace();
         *options_.trace << "# end\n";
     }
-    if (system_ == SystemState::Asleep || system_ == SystemState::Off ||
-        system_ == SystemState::HibernationAborted) {
-        System(WalkEvent{"resume", -1, 0, ""});
+    std::optional<WalkEvent> beside = std::exchange(deferred_, std::nullopt);
+    if (beside && system_ != SystemState::Working) {
+        Scheduled([&] { Apply(*beside); }, beside->Text()); // before the resume (ApplyStep)
+        beside.reset();
     }
-    for (int instance : instances_) {
-        RemoveInstance(instance);
-    }
-    machine_->UnloadDriver();
-    if (!world_->Withdraw() || world_->ServiceVetoed()) {
+    bool withdrawn = true;
+    Scheduled(
+        [&] {
+            std::vector<int> world;
+            if (beside) {
+                world.push_back(scheduler_->Spawn([&] { Apply(*beside); }));
+            }
+            if (system_ == SystemState::Asleep || system_ == SystemState::Off ||
+                system_ == SystemState::HibernationAborted) {
+                System(WalkEvent{"resume", -1, 0, ""});
+            }
+            for (int instance : instances_) {
+                RemoveInstance(instance);
+            }
+            machine_->UnloadDriver();
+            if (scheduler_) {
+                scheduler_->Join(world);
+            }
+            withdrawn = world_->Withdraw();
+        },
+        "end");
+    if (!withdrawn || world_->ServiceVetoed()) {
         Fail(step, "the driver never vetoes the wake-line service's removal", "at the end");
     }
     kmdf::Books books = machine_->GetBooks();
@@ -619,6 +701,9 @@ bool WalkRun::Legal(const WalkEvent& e) const {
                    FailableRoutines().end();
     }
     bool published = world_->Service().Present() != 0;
+    if (ServiceEvent(k) && deferred_) {
+        return false; // the system delivers one change of the device at a time
+    }
     if (k == "service-arrive") {
         return !published;
     }

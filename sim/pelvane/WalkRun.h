@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 
 namespace pelvane {
@@ -100,6 +101,10 @@ class WalkRun {
     std::vector<int> Order(const std::string& arg) const;
     // Runs `step` for each instance of `order`: in turn, or a thread each under the scheduler.
     void ForInstances(const std::vector<int>& order, const std::function<void(int)>& step);
+    // Runs `body` on the walker's thread: with threads, under the scheduler with the system
+    // worker beside it; otherwise on the calling thread.
+    void Scheduled(const std::function<void()>& body, const std::string& label);
+    void ApplyStep(const WalkEvent& e);
 
     std::vector<int> instances_;
     WalkRunOptions options_;
@@ -116,6 +121,7 @@ class WalkRun {
     std::size_t armedAt_ = 0;
     std::vector<std::string> stepFailures_; // transitions that failed in this step
     std::size_t currentStep_ = 0;
+    std::optional<WalkEvent> deferred_; // a change of the service, to run beside the next event
     bool injectedThisStep_ = false;
     WalkResult result_;
     std::size_t applied_ = 0;

@@ -1,7 +1,9 @@
 // One thread at a time, switched where the seed says.
 #include "WalkScheduler.h"
 
-#include <thread>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 namespace pelvane {
 
@@ -10,42 +12,137 @@ namespace {
 thread_local WalkScheduler* t_scheduler = nullptr;
 thread_local int t_task = -1;
 
+// At a point, the running thread goes on three times in four: a switch costs two handovers
+// between host threads, and a stretch of a few accesses still meets every other stretch.
+constexpr int kSwitchOneIn = 4;
+
+// Turns in a row that went to threads still waiting: far more than the few threads of a step
+// take to reach one that can go on, if there is one.
+constexpr std::uint64_t kDeadlockTurns = 20000;
+
 } // namespace
 
-void WalkScheduler::PickLocked() {
-    current_ =
-        runnable_.empty() ? -1 : runnable_[random_.Below(static_cast<int>(runnable_.size()))];
-    turn_.notify_all();
+void WalkScheduler::PickLocked(int passOver) {
+    std::size_t n = runnable_.size();
+    if (n == 0) {
+        current_ = -1;
+    } else if (passOver >= 0 && n > 1) {
+        // A thread that waits lets another go on: one of the others.
+        int pick = random_.Below(static_cast<int>(n) - 1);
+        current_ = runnable_[pick];
+        if (current_ == passOver) {
+            current_ = runnable_[n - 1];
+        }
+    } else {
+        current_ = runnable_[random_.Below(static_cast<int>(n))];
+    }
+    if (current_ < 0) {
+        allEnded_.notify_all();
+    } else {
+        tasks_[current_].turn.notify_one();
+    }
 }
 
-void WalkScheduler::Run(std::uint64_t seed, const std::vector<std::function<void()>>& tasks) {
-    std::vector<std::thread> threads;
+void WalkScheduler::SwitchLocked(std::unique_lock<std::mutex>& hold, bool waiting) {
+    int self = t_task;
+    PickLocked(waiting ? self : -1);
+    tasks_[self].turn.wait(hold, [&] { return current_ == self; });
+}
+
+bool WalkScheduler::OnThread() const {
+    return t_scheduler == this;
+}
+
+bool WalkScheduler::OthersEnded() const {
+    for (std::size_t id = 0; id < tasks_.size(); ++id) {
+        if (static_cast<int>(id) != worker_ && !tasks_[id].ended) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The caller holds the lock and has made the task runnable.
+void WalkScheduler::Start(int id, std::function<void()> body) {
+    tasks_[id].thread = std::thread([this, id, body = std::move(body)] {
+        t_scheduler = this;
+        t_task = id;
+        {
+            std::unique_lock<std::mutex> hold(lock_);
+            tasks_[id].turn.wait(hold, [&] { return current_ == id; });
+        }
+        body();
+        std::lock_guard<std::mutex> hold(lock_);
+        tasks_[id].ended = true;
+        runnable_.erase(std::find(runnable_.begin(), runnable_.end(), id));
+        idleTurns_ = 0;
+        t_scheduler = nullptr;
+        PickLocked();
+    });
+}
+
+void WalkScheduler::Run(std::uint64_t seed, const std::function<void()>& main,
+                        const std::function<void()>& worker) {
     {
         std::lock_guard<std::mutex> hold(lock_);
         random_ = WalkRandom(seed);
+        tasks_.clear();
         runnable_.clear();
-        for (std::size_t i = 0; i < tasks.size(); ++i) {
-            runnable_.push_back(static_cast<int>(i));
-        }
+        idleTurns_ = 0;
+        tasks_.emplace_back();
+        runnable_.push_back(0);
+        Start(0, main);
+        tasks_.emplace_back();
+        worker_ = 1;
+        runnable_.push_back(worker_);
+        Start(worker_, [this, &worker] {
+            for (;;) {
+                bool last;
+                {
+                    std::lock_guard<std::mutex> hold(lock_);
+                    last = OthersEnded(); // nothing can be queued after this run
+                }
+                worker();
+                if (last) {
+                    return;
+                }
+                Blocked("the system worker's queue");
+            }
+        });
         PickLocked();
     }
-    for (std::size_t i = 0; i < tasks.size(); ++i) {
-        threads.emplace_back([this, &tasks, i] {
-            t_scheduler = this;
-            t_task = static_cast<int>(i);
-            {
-                std::unique_lock<std::mutex> hold(lock_);
-                turn_.wait(hold, [&] { return current_ == t_task; });
-            }
-            tasks[i]();
-            std::lock_guard<std::mutex> hold(lock_);
-            runnable_.erase(std::find(runnable_.begin(), runnable_.end(), t_task));
-            t_scheduler = nullptr;
-            PickLocked();
-        });
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        allEnded_.wait(hold, [&] { return runnable_.empty(); });
     }
-    for (auto& t : threads) {
-        t.join();
+    for (Task& task : tasks_) {
+        task.thread.join();
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    tasks_.clear();
+    worker_ = -1;
+}
+
+int WalkScheduler::Spawn(std::function<void()> task) {
+    std::lock_guard<std::mutex> hold(lock_);
+    int id = static_cast<int>(tasks_.size());
+    tasks_.emplace_back();
+    runnable_.push_back(id);
+    Start(id, std::move(task));
+    return id;
+}
+
+void WalkScheduler::Join(const std::vector<int>& ids) {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            bool ended =
+                std::all_of(ids.begin(), ids.end(), [this](int id) { return tasks_[id].ended; });
+            if (ended) {
+                return;
+            }
+        }
+        Blocked("a join of the step's threads");
     }
 }
 
@@ -54,8 +151,33 @@ void WalkScheduler::Point() {
         return;
     }
     std::unique_lock<std::mutex> hold(lock_);
-    PickLocked();
-    turn_.wait(hold, [&] { return current_ == t_task; });
+    idleTurns_ = 0;
+    tasks_[t_task].waitingIn.clear();
+    if (random_.Below(kSwitchOneIn) == 0) {
+        SwitchLocked(hold, false);
+    }
+}
+
+void WalkScheduler::Blocked(const char* routine) {
+    if (t_scheduler != this) {
+        std::this_thread::yield();
+        return;
+    }
+    std::unique_lock<std::mutex> hold(lock_);
+    tasks_[t_task].waitingIn = routine;
+    if (++idleTurns_ > kDeadlockTurns) {
+        std::string waits;
+        for (const Task& task : tasks_) {
+            if (!task.ended) {
+                waits += (waits.empty() ? "" : "; ") + task.waitingIn;
+            }
+        }
+        std::fprintf(stderr, "*** STOP (stand-in): deadlock, every thread waits: %s\n",
+                     waits.c_str());
+        std::fflush(stderr);
+        std::abort();
+    }
+    SwitchLocked(hold, true);
 }
 
 } // namespace pelvane

@@ -1,14 +1,18 @@
 #pragma once
-// The instances of one system event on a thread each, with one thread running at a time: at
-// every register access the seed picks which runnable thread goes on, so the shared PHY
-// register and the power callbacks of different instances meet in an order that the seed
-// fixes. The hardware the machine sees is the SoC behind ScheduledHardware, which offers the
-// switch before each access.
+// The threads of one walk step, one running at a time: the walker's own (the PnP and power
+// manager's), a thread per instance of a system event, the system's notification thread for
+// the wake-line service's changes and the system worker that runs the work items. At every
+// register access, every framework or kernel call and every wait the seed picks which thread
+// goes on, so the shared PHY register, the arrival work and the power callbacks of different
+// instances meet in an order that the seed fixes. The machine sees the SoC behind
+// ScheduledHardware, which offers the switch.
 #include "WalkRun.h"
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
+#include <thread>
 
 namespace pelvane {
 
@@ -16,18 +20,43 @@ class WalkScheduler {
   public:
     explicit WalkScheduler(std::uint64_t seed) : random_(seed) {}
 
-    // Runs the tasks, a thread each, one at a time; returns when all have ended.
-    void Run(std::uint64_t seed, const std::vector<std::function<void()>>& tasks);
-    // A point where another runnable thread may go on (nothing on other threads).
+    // Runs `main` on a thread of its own and `worker` over and over on another, while any
+    // other thread is left, then once more; returns when every thread spawned meanwhile has
+    // ended. Only one of them runs at a time.
+    void Run(std::uint64_t seed, const std::function<void()>& main,
+             const std::function<void()>& worker);
+    // From a thread of the scheduler: a new thread, which may go on from the next switch.
+    int Spawn(std::function<void()> task);
+    // From a thread of the scheduler: lets the others go on until the tasks have ended.
+    void Join(const std::vector<int>& tasks);
+    // A point where another thread may go on (nothing on threads of no scheduler).
     void Point();
+    // In a wait that cannot be satisfied yet: the others go on. When only waiting threads are
+    // left for long, nothing will satisfy them: the stand-in's deadlock, which ends the walk as
+    // a hang ends the system.
+    void Blocked(const char* routine);
+    bool OnThread() const;
 
   private:
-    void PickLocked();
+    struct Task {
+        std::thread thread;
+        std::condition_variable turn; // told when its turn comes
+        bool ended = false;
+        std::string waitingIn;
+    };
+    void Start(int id, std::function<void()> body);
+    // The next thread to run; `passOver`, a waiting thread, only if it is the only one.
+    void PickLocked(int passOver = -1);
+    void SwitchLocked(std::unique_lock<std::mutex>& hold, bool waiting);
+    bool OthersEnded() const;
 
     std::mutex lock_;
-    std::condition_variable turn_;
+    std::condition_variable allEnded_;
+    std::deque<Task> tasks_;
     std::vector<int> runnable_;
     int current_ = -1;
+    int worker_ = -1;
+    std::uint64_t idleTurns_ = 0; // turns in a row that went to waiting threads
     WalkRandom random_;
 };
 
@@ -57,6 +86,9 @@ class ScheduledHardware : public kmdf::Hardware {
     void OnDiagnostic(const kmdf::DiagnosticRecord& d) override { soc_.OnDiagnostic(d); }
     void OnEvent(const kmdf::EventRecord& e) override { soc_.OnEvent(e); }
     void OnCallback(const kmdf::CallbackTrace& c) override { soc_.OnCallback(c); }
+    bool Scheduled() const override { return true; }
+    void Yield(const char*) override { scheduler_.Point(); }
+    void Blocked(const char* routine) override { scheduler_.Blocked(routine); }
 
   private:
     soc::Soc& soc_;

@@ -1,6 +1,8 @@
 // The platform around the controllers, set up for a scenario.
 #include "World.h"
 
+#include <algorithm>
+
 #include "frame/EventProvider.h"
 
 #include "Firmware.h"
@@ -108,10 +110,26 @@ void World::ApplyHistoryLimit() {
     }
 }
 
+// A vetoed query-remove: by a file object of a target that the query told (its holder did
+// not let go), or only by files whose targets registered while the query was being delivered,
+// which they could not know of: those are counted, not held against anybody. A file that
+// nobody registered for keeps the books unbalanced, which the walk checks on its own.
+void World::Vetoed(const std::wstring& device) {
+    std::vector<std::uint64_t> told = machine_.FilesToldOfLastQuery();
+    for (std::uint64_t file : machine_.DeviceFiles(device)) {
+        if (std::find(told.begin(), told.end(), file) != told.end()) {
+            vetoed_ = true;
+            return;
+        }
+    }
+    ++racedVetoes_;
+}
+
 bool World::Withdraw() {
     if (published_) {
+        std::wstring device = wakeline::WakeLineService::DeviceName(service_->Present());
         if (!service_->Withdraw(machine_)) {
-            vetoed_ = true;
+            Vetoed(device);
             return false; // the instance stays
         }
         published_ = false;
@@ -121,10 +139,11 @@ bool World::Withdraw() {
 
 void World::CancelledUpdate() {
     if (published_) {
+        std::wstring device = wakeline::WakeLineService::DeviceName(service_->Present());
         if (service_->QueryRemove(machine_)) {
             service_->CancelRemove(machine_);
         } else {
-            vetoed_ = true;
+            Vetoed(device);
         }
     }
 }

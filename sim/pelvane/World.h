@@ -89,8 +89,10 @@ class World {
     // Query-remove of the service, then a cancel; and its surprise removal.
     void CancelledUpdate();
     void SurpriseRemoveService();
-    // Whether any removal of the service was vetoed in the run.
+    // Whether any removal of the service was vetoed in the run by a file object of a target
+    // that its query told; and how many only by files of targets that registered during it.
     bool ServiceVetoed() const { return vetoed_; }
+    std::size_t RacedVetoes() const { return racedVetoes_; }
 
     // An instance's device with its resource lists and its own firmware below it.
     kmdf::DeviceSpec Device(int instance) const;
@@ -130,6 +132,7 @@ class World {
 
   private:
     void ApplyHistoryLimit();
+    void Vetoed(const std::wstring& device);
 
     soc::Soc& soc_;
     kmdf::Machine& machine_;
@@ -138,6 +141,7 @@ class World {
     std::shared_ptr<gpio::GpioModel> gpio_[kInstances];
     std::shared_ptr<wakeline::WakeLineService> service_;
     bool vetoed_ = false;
+    std::size_t racedVetoes_ = 0;
     bool published_ = false;
     bool imageLost_ = false;
     bool lastImageLost_ = false;

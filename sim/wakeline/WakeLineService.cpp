@@ -167,19 +167,18 @@ void WakeLineService::Removed(kmdf::Machine& machine, int instance, const char* 
     {
         std::lock_guard guard(lock_);
         instances_[present - 1]->present_ = false;
-        if (surprise) {
-            instances_[present - 1]->removed_ = true;
-        }
     }
     Record(event, present);
     machine.RemoveInterface(GUID_WAKE_LINE_INTERFACE, SymbolicLink(present));
+    // After a surprise removal the context lives on until the clients have been told (the
+    // remove-device request waits for the last handle); calls meanwhile fail (Configure).
     if (surprise) {
         machine.SurpriseRemoveDevice(DeviceName(present));
     } else {
         machine.CompleteRemoveDevice(DeviceName(present));
-        std::lock_guard guard(lock_);
-        instances_[present - 1]->removed_ = true;
     }
+    std::lock_guard guard(lock_);
+    instances_[present - 1]->removed_ = true;
 }
 
 void WakeLineService::CompleteRemove(kmdf::Machine& machine, int instance) {
@@ -307,7 +306,8 @@ NTSTATUS WakeLineService::Configure(int number, const WAKE_LINE_REQUEST& request
             std::fprintf(stderr, "wakeline: ConfigureWakeLine through an interface given back\n");
             std::abort();
         }
-        status = callStatus_;
+        // Surprise-removed, its clients not yet told: the hardware is gone.
+        status = instance.present_ ? callStatus_ : STATUS_NO_SUCH_DEVICE;
         kmdf::AppendBounded(calls_,
                             Call{request.LineNumber, request.Enable, request.Mode, status, number},
                             historyLimit_);

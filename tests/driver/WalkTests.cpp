@@ -105,21 +105,25 @@ TEST(Walk, ShrinkingKeepsOnlyTheEventsTheFailureNeedsAndAWalkRunsInAProcessOfIts
     EXPECT_TRUE(pelvane::RunWalkIsolated(walk).ok);
 }
 
-// Three tasks that each note their name at every point: the seed alone fixes the order in
-// which they meet, and one runs at a time, so the notes are never torn.
+// Three threads that each note their name at every point, spawned by the main one: the seed
+// alone fixes the order in which they meet, and one runs at a time, so the notes are never
+// torn. The worker notes a 'w' each time it finds nothing else to do.
 std::string Interleaving(std::uint64_t seed) {
     pelvane::WalkScheduler scheduler(1);
     std::string notes;
-    std::vector<std::function<void()>> tasks;
-    for (char name : {'a', 'b', 'c'}) {
-        tasks.push_back([&, name] {
-            for (int i = 0; i < 8; ++i) {
-                notes += name;
-                scheduler.Point();
-            }
-        });
-    }
-    scheduler.Run(seed, tasks);
+    auto main = [&] {
+        std::vector<int> threads;
+        for (char name : {'a', 'b', 'c'}) {
+            threads.push_back(scheduler.Spawn([&, name] {
+                for (int i = 0; i < 8; ++i) {
+                    notes += name;
+                    scheduler.Point();
+                }
+            }));
+        }
+        scheduler.Join(threads);
+    };
+    scheduler.Run(seed, main, [] {});
     return notes;
 }
 
@@ -132,6 +136,47 @@ TEST(Walk, TheSchedulerInterleavesTheThreadsAsTheSeedSays) {
     EXPECT_EQ(Interleaving(3), first);
     EXPECT_NE(first.substr(0, 8), std::string(8, first[0])); // they do take turns
     EXPECT_NE(Interleaving(4), first);
+}
+
+// A thread that waits lets the others go on until what it waits for holds; when every thread
+// waits and none can go on, the stand-in ends the process as a deadlock.
+TEST(Walk, AWaitUnderTheSchedulerLetsTheOthersGoOnAndADeadlockEndsTheProcess) {
+    pelvane::WalkScheduler scheduler(5);
+    bool set = false;
+    std::string notes;
+    scheduler.Run(
+        7,
+        [&] {
+            int waiter = scheduler.Spawn([&] {
+                while (!set) {
+                    scheduler.Blocked("a test's wait");
+                }
+                notes += "woken";
+            });
+            int setter = scheduler.Spawn([&] {
+                for (int i = 0; i < 5; ++i) {
+                    scheduler.Point();
+                }
+                notes += "set ";
+                set = true;
+            });
+            scheduler.Join({waiter, setter});
+        },
+        [] {});
+    EXPECT_EQ(notes, "set woken");
+
+    auto deadlock = [] {
+        pelvane::WalkScheduler stuck(5);
+        stuck.Run(
+            1,
+            [&] {
+                for (;;) {
+                    stuck.Blocked("a wait nothing ends");
+                }
+            },
+            [] {});
+    };
+    EXPECT_DEATH(deadlock(), "deadlock, every thread waits: a wait nothing ends");
 }
 
 } // namespace

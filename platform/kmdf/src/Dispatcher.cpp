@@ -25,6 +25,7 @@ LONG KeSetEvent(PRKEVENT Event, KPRIORITY Increment, BOOLEAN Wait) {
     if (Wait) {
         BugCheck("KeSetEvent: Wait TRUE is not modelled");
     }
+    SwitchPoint("KeSetEvent");
     auto& s = Current();
     std::lock_guard guard(s.dispatcherLock);
     LONG previous = Event->Header.SignalState;
@@ -44,10 +45,13 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR
     if (Timeout != nullptr || Alertable) {
         BugCheck("KeWaitForSingleObject: only an unalertable wait without a time-out is modelled");
     }
+    SwitchPoint("KeWaitForSingleObject");
     auto& s = Current();
     std::unique_lock guard(s.dispatcherLock);
     ++s.threadsWaiting;
-    s.dispatcherChanged.wait(guard, [event] { return event->Header.SignalState != 0; });
+    WaitUntil(
+        s, guard, s.dispatcherChanged, [event] { return event->Header.SignalState != 0; },
+        "KeWaitForSingleObject");
     --s.threadsWaiting;
     if (event->Header.Type == SynchronizationEvent) {
         event->Header.SignalState = 0;
@@ -75,6 +79,7 @@ VOID ExReInitializeRundownProtection(PEX_RUNDOWN_REF RunRef) {
 }
 
 BOOLEAN ExAcquireRundownProtection(PEX_RUNDOWN_REF RunRef) {
+    SwitchPoint("ExAcquireRundownProtection");
     auto& s = Current();
     std::lock_guard guard(s.dispatcherLock);
     if (RunRef->Count & kRundownActive) {
@@ -85,6 +90,7 @@ BOOLEAN ExAcquireRundownProtection(PEX_RUNDOWN_REF RunRef) {
 }
 
 VOID ExReleaseRundownProtection(PEX_RUNDOWN_REF RunRef) {
+    SwitchPoint("ExReleaseRundownProtection");
     auto& s = Current();
     std::lock_guard guard(s.dispatcherLock);
     if (RunRef->Count < 2) {
@@ -95,11 +101,14 @@ VOID ExReleaseRundownProtection(PEX_RUNDOWN_REF RunRef) {
 }
 
 VOID ExWaitForRundownProtectionRelease(PEX_RUNDOWN_REF RunRef) {
+    SwitchPoint("ExWaitForRundownProtectionRelease");
     auto& s = Current();
     std::unique_lock guard(s.dispatcherLock);
     RunRef->Count |= kRundownActive;
     ++s.threadsWaiting;
-    s.dispatcherChanged.wait(guard, [RunRef] { return RunRef->Count == kRundownActive; });
+    WaitUntil(
+        s, guard, s.dispatcherChanged, [RunRef] { return RunRef->Count == kRundownActive; },
+        "ExWaitForRundownProtectionRelease");
     --s.threadsWaiting;
 }
 

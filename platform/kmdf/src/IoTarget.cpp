@@ -47,6 +47,7 @@ NTSTATUS CancelAtTimeout(Endpoint& endpoint, ULONG code, LONGLONG timeout) {
 
 NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttributes,
                            WDFIOTARGET* IoTarget) {
+    SwitchPoint("WdfIoTargetCreate");
     auto* d = LookupAs<DeviceImpl>(Device, ObjectKind::Device, "WdfIoTargetCreate");
     if (IoTarget == nullptr) {
         BugCheck("WdfIoTargetCreate: no out-handle");
@@ -64,6 +65,7 @@ NTSTATUS WdfIoTargetCreate(WDFDEVICE Device, PWDF_OBJECT_ATTRIBUTES IoTargetAttr
 }
 
 NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenParams) {
+    SwitchPoint("WdfIoTargetOpen");
     IoTargetImpl* t = Target(IoTarget, "WdfIoTargetOpen");
     if (OpenParams == nullptr || OpenParams->Size != sizeof(WDF_IO_TARGET_OPEN_PARAMS)) {
         BugCheck("WdfIoTargetOpen: open parameters were not initialised");
@@ -93,7 +95,7 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
             return STATUS_DELETE_PENDING;
         }
         t->endpoint = it->second->Endpoint;
-        t->fileObject = new _FILE_OBJECT{it->second.get(), it->second};
+        t->fileObject = new _FILE_OBJECT{it->second.get(), it->second, ++s.opens};
     } else if (OpenParams->Type == WdfIoTargetOpenUseExistingDevice) {
         if (OpenParams->TargetDeviceObject == nullptr) {
             return STATUS_INVALID_PARAMETER;
@@ -102,6 +104,12 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
         // The framework references the file object itself and registers for the device's
         // target device change notifications on it.
         if (OpenParams->TargetFileObject != nullptr) {
+            // A device that has left the namespace answers no more requests: the registration
+            // for its change notifications, which could never be told of its removal, fails.
+            if (s.namedDevices.count(Impl(OpenParams->TargetDeviceObject)->Name) == 0) {
+                t->endpoint.reset();
+                return STATUS_NO_SUCH_DEVICE;
+            }
             auto ref = s.references.find(OpenParams->TargetFileObject);
             if (ref == s.references.end()) {
                 BugCheck("WdfIoTargetOpen: the target file object is not referenced");
@@ -109,6 +117,7 @@ NTSTATUS WdfIoTargetOpen(WDFIOTARGET IoTarget, PWDF_IO_TARGET_OPEN_PARAMS OpenPa
             ++ref->second;
             t->remoteFile = OpenParams->TargetFileObject;
             t->deviceName = Impl(OpenParams->TargetDeviceObject)->Name;
+            t->registered = ++s.registrations;
             s.remoteTargets.insert(t);
         }
     } else {
@@ -130,6 +139,24 @@ void CloseTarget(IoTargetImpl* t, bool forGood) {
         BugCheck("WdfIoTargetClose: a file closed in a power callback of a stack that is not "
                  "power pageable");
     }
+    if (forGood) {
+        // The registration ends first, and that waits for its callbacks in flight on other
+        // threads; one of them may still close the target for a query-remove, which gives
+        // the file back then, before the query's outcome is decided.
+        std::unique_lock guard(s.lock);
+        s.remoteTargets.erase(t);
+        WaitUntil(
+            s, guard, s.targetsIdle,
+            [t] {
+                for (std::thread::id id : t->delivering) {
+                    if (id != std::this_thread::get_id()) {
+                        return false;
+                    }
+                }
+                return true;
+            },
+            "WdfIoTargetClose");
+    }
     PFILE_OBJECT file = nullptr;
     {
         std::lock_guard guard(s.lock);
@@ -139,21 +166,6 @@ void CloseTarget(IoTargetImpl* t, bool forGood) {
         t->open = false;
         file = t->remoteFile;
         t->remoteFile = nullptr;
-        if (forGood) {
-            s.remoteTargets.erase(t);
-        }
-    }
-    if (forGood) {
-        // Ending the registration waits for its callbacks in flight on other threads.
-        std::unique_lock guard(s.lock);
-        s.targetsIdle.wait(guard, [t] {
-            for (std::thread::id id : t->delivering) {
-                if (id != std::this_thread::get_id()) {
-                    return false;
-                }
-            }
-            return true;
-        });
     }
     if (file != nullptr) {
         ObDereferenceObject(file);
@@ -163,6 +175,7 @@ void CloseTarget(IoTargetImpl* t, bool forGood) {
 } // namespace kmdf
 
 VOID WdfIoTargetClose(WDFIOTARGET IoTarget) {
+    SwitchPoint("WdfIoTargetClose");
     IoTargetImpl* t = Target(IoTarget, "WdfIoTargetClose");
     if (t->isDefault) {
         BugCheck("WdfIoTargetClose: a driver may not close the default I/O target");
@@ -173,6 +186,7 @@ VOID WdfIoTargetClose(WDFIOTARGET IoTarget) {
 // Only from the target's query-remove callback: closed, but still told whether the removal
 // is cancelled or completes.
 VOID WdfIoTargetCloseForQueryRemove(WDFIOTARGET IoTarget) {
+    SwitchPoint("WdfIoTargetCloseForQueryRemove");
     IoTargetImpl* t = Target(IoTarget, "WdfIoTargetCloseForQueryRemove");
     CloseTarget(t, false);
 }
@@ -187,6 +201,7 @@ NTSTATUS WdfIoTargetSendIoctlSynchronously(WDFIOTARGET IoTarget, WDFREQUEST Requ
                                            PWDF_MEMORY_DESCRIPTOR OutputBuffer,
                                            PWDF_REQUEST_SEND_OPTIONS RequestOptions,
                                            PULONG_PTR BytesReturned) {
+    SwitchPoint("WdfIoTargetSendIoctlSynchronously");
     IoTargetImpl* t = Target(IoTarget, "WdfIoTargetSendIoctlSynchronously");
     UNREFERENCED_PARAMETER(Request);
     if (BytesReturned != nullptr) {
@@ -223,6 +238,7 @@ NTSTATUS WdfIoTargetSendIoctlSynchronously(WDFIOTARGET IoTarget, WDFREQUEST Requ
 NTSTATUS WdfIoTargetQueryForInterface(WDFIOTARGET IoTarget, LPCGUID InterfaceType,
                                       PINTERFACE Interface, USHORT Size, USHORT Version,
                                       PVOID InterfaceSpecificData) {
+    SwitchPoint("WdfIoTargetQueryForInterface");
     IoTargetImpl* t = Target(IoTarget, "WdfIoTargetQueryForInterface");
     if (InterfaceType == nullptr || Interface == nullptr) {
         return STATUS_INVALID_PARAMETER;

@@ -138,6 +138,7 @@ PVOID WdfObjectGetTypedContextWorker(WDFOBJECT Handle, PCWDF_OBJECT_CONTEXT_TYPE
 }
 
 VOID WdfObjectDelete(WDFOBJECT Object) {
+    SwitchPoint("WdfObjectDelete");
     kmdf::Object* o = Lookup(Object, "WdfObjectDelete");
     if (o->kind == ObjectKind::Device || o->kind == ObjectKind::Driver ||
         o->kind == ObjectKind::ResourceList) {

@@ -39,6 +39,7 @@ NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCate
                                         PDRIVER_OBJECT DriverObject,
                                         PDRIVER_NOTIFICATION_CALLBACK_ROUTINE CallbackRoutine,
                                         PVOID Context, PVOID* NotificationEntry) {
+    SwitchPoint("IoRegisterPlugPlayNotification");
     if (EventCategory != EventCategoryDeviceInterfaceChange || EventCategoryData == nullptr ||
         DriverObject == nullptr || CallbackRoutine == nullptr || NotificationEntry == nullptr) {
         return STATUS_INVALID_PARAMETER;
@@ -58,6 +59,7 @@ NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCate
     std::vector<InterfaceInstance> existing;
     {
         std::lock_guard guard(s.lock);
+        entry->registered = ++s.registrations;
         s.notifications[entry] = std::move(n);
         for (auto& i : s.interfaces) {
             if (IsEqualGUID(i.interfaceClass, entry->interfaceClass)) {
@@ -77,6 +79,7 @@ NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCate
 
 // Returns only when no callback of the registration runs any more.
 NTSTATUS IoUnregisterPlugPlayNotificationEx(PVOID NotificationEntry) {
+    SwitchPoint("IoUnregisterPlugPlayNotificationEx");
     Pageable("IoUnregisterPlugPlayNotificationEx");
     auto& s = Current();
     std::unique_lock guard(s.lock);
@@ -86,13 +89,16 @@ NTSTATUS IoUnregisterPlugPlayNotificationEx(PVOID NotificationEntry) {
     }
     Notification* n = it->second.get();
     n->active = false;
-    s.notificationsIdle.wait(guard, [n] { return n->inFlight == 0; });
+    WaitUntil(
+        s, guard, s.notificationsIdle, [n] { return n->inFlight == 0; },
+        "IoUnregisterPlugPlayNotificationEx");
     s.notifications.erase(NotificationEntry);
     return STATUS_SUCCESS;
 }
 
 NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK DesiredAccess,
                                   PFILE_OBJECT* FileObject, PDEVICE_OBJECT* DeviceObject) {
+    SwitchPoint("IoGetDeviceObjectPointer");
     UNREFERENCED_PARAMETER(DesiredAccess);
     if (ObjectName == nullptr || FileObject == nullptr || DeviceObject == nullptr) {
         return STATUS_INVALID_PARAMETER;
@@ -120,7 +126,7 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK Desire
     if (s.removePending.count(name) != 0) {
         return STATUS_DELETE_PENDING;
     }
-    auto* file = new _FILE_OBJECT{it->second.get(), it->second};
+    auto* file = new _FILE_OBJECT{it->second.get(), it->second, ++s.opens};
     s.references[file] = 1;
     *FileObject = file;
     *DeviceObject = it->second.get();
@@ -128,6 +134,7 @@ NTSTATUS IoGetDeviceObjectPointer(PUNICODE_STRING ObjectName, ACCESS_MASK Desire
 }
 
 VOID ObDereferenceObject(PVOID Object) {
+    SwitchPoint("ObDereferenceObject");
     auto& s = Current();
     std::lock_guard guard(s.lock);
     auto it = s.references.find(Object);
@@ -145,6 +152,7 @@ constexpr ULONG kInterfaceListTag = 0x49706E50;
 
 NTSTATUS IoGetDeviceInterfaces(const GUID* InterfaceClassGuid, PDEVICE_OBJECT PhysicalDeviceObject,
                                ULONG Flags, PZZWSTR* SymbolicLinkList) {
+    SwitchPoint("IoGetDeviceInterfaces");
     if (InterfaceClassGuid == nullptr || SymbolicLinkList == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
@@ -195,6 +203,9 @@ void Broadcast(Machine::State& s, const InterfaceInstance& i, const GUID& event)
             }
         }
     }
+    std::sort(targets.begin(), targets.end(), [](const Notification* a, const Notification* b) {
+        return a->registered < b->registered;
+    });
     for (Notification* n : targets) {
         Deliver(*n, i, event);
         std::lock_guard guard(s.lock);

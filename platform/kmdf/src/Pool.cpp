@@ -45,6 +45,7 @@ void Free(PVOID p, ULONG tag, bool checkTag) {
 } // namespace
 
 PVOID ExAllocatePool2(POOL_FLAGS Flags, SIZE_T NumberOfBytes, ULONG Tag) {
+    SwitchPoint("ExAllocatePool2");
     if ((Flags & (POOL_FLAG_PAGED | POOL_FLAG_NON_PAGED)) == 0) {
         BugCheck("ExAllocatePool2: no pool type in the flags");
     }
@@ -60,5 +61,6 @@ VOID ExFreePoolWithTag(PVOID P, ULONG Tag) {
     Free(P, Tag, true);
 }
 VOID ExFreePool(PVOID P) {
+    SwitchPoint("ExFreePool");
     Free(P, 0, false);
 }

@@ -34,6 +34,7 @@ inline DeviceObjectImpl* Impl(PDEVICE_OBJECT device) {
 struct _FILE_OBJECT {
     PDEVICE_OBJECT DeviceObject;
     std::shared_ptr<DeviceObjectImpl> Reference;
+    std::uint64_t serial = 0; // which open it was: an address may be used again
 };
 
 namespace kmdf {
@@ -102,6 +103,7 @@ struct IoTargetImpl : Object {
     // Target device change callbacks running now, and their threads: closing for good waits
     // for them, except on a callback's own thread.
     std::vector<std::thread::id> delivering;
+    std::uint64_t registered = 0; // when it registered: deliveries go in that order
 };
 
 struct WorkItemImpl : Object {
@@ -170,7 +172,8 @@ struct Notification {
     PDRIVER_NOTIFICATION_CALLBACK_ROUTINE callback = nullptr;
     PVOID context = nullptr;
     bool active = true;
-    int inFlight = 0; // callbacks running now
+    int inFlight = 0;             // callbacks running now
+    std::uint64_t registered = 0; // deliveries go in the order of the registrations
 };
 
 struct InterfaceInstance {
@@ -205,9 +208,11 @@ struct Machine::State {
     std::condition_variable_any notificationsIdle;
     std::map<PVOID, int> references;
     std::set<IoTargetImpl*> remoteTargets; // registered for target device change
+    std::uint64_t registrations = 0;       // of notifications and targets, in order
     std::condition_variable_any targetsIdle;
     std::condition_variable_any workIdle;
     std::deque<WorkItemImpl*> workQueue; // queued, not yet running
+    bool ownWorker = false;              // the caller runs the system worker (RunWorkItems)
     int wppSessions = 0;
     std::string wppControlGuid;
     std::optional<WppSession> wppSession = WppSession{};
@@ -217,6 +222,8 @@ struct Machine::State {
     // The world beside the driver.
     std::map<std::wstring, std::shared_ptr<DeviceObjectImpl>> namedDevices;
     std::set<std::wstring> removePending; // query-remove passed; creates fail until cancel
+    std::vector<std::uint64_t> queryTold; // the files of the targets the last query told
+    std::uint64_t opens = 0;              // file objects created, for their serials
     std::vector<InterfaceInstance> interfaces;
     std::map<std::pair<ULONG, ULONG>, std::vector<std::uint8_t>> firmwareTables;
     bool auxKlibInitialized = false;
@@ -258,11 +265,48 @@ class PowerPathScope {
 // operation's own locks have been released.
 struct WorkAfterReturn {
     Machine& machine;
-    ~WorkAfterReturn() { machine.RunWorkItems(); }
+    ~WorkAfterReturn() {
+        if (!machine.GetState().ownWorker) {
+            machine.RunWorkItems();
+        }
+    }
 };
 
 // The state of the machine that is running, or a bug check if there is none.
 Machine::State& Current();
+
+// Where a scheduler of the machine's threads may let another thread go on: at the entry of a
+// framework or kernel routine, before it takes any lock of the stand-in's.
+inline void SwitchPoint(const char* routine) {
+    Current().hardware->Yield(routine);
+}
+
+// Waits on `changed`, with `guard` held, until `ready` holds. Under a scheduler the thread
+// does not block: it lets the others go on until `ready` holds.
+template <typename Guard, typename Condition, typename Ready>
+void WaitUntil(Machine::State& s, Guard& guard, Condition& changed, Ready ready,
+               const char* routine) {
+    if (!s.hardware->Scheduled()) {
+        changed.wait(guard, ready);
+        return;
+    }
+    while (!ready()) {
+        guard.unlock();
+        s.hardware->Blocked(routine);
+        guard.lock();
+    }
+}
+
+// Takes a mutex that another thread may hold: under a scheduler, by letting the others go on.
+template <typename Mutex> void Acquire(Machine::State& s, Mutex& mutex, const char* routine) {
+    if (!s.hardware->Scheduled()) {
+        mutex.lock();
+        return;
+    }
+    while (!mutex.try_lock()) {
+        s.hardware->Blocked(routine);
+    }
+}
 // Status the named routine must fail with now, or STATUS_SUCCESS.
 NTSTATUS InjectedFailure(const char* routine);
 

@@ -22,6 +22,9 @@ std::vector<IoTargetImpl*> TargetsOn(Machine::State& s, const std::wstring& name
             out.push_back(t);
         }
     }
+    std::sort(out.begin(), out.end(), [](const IoTargetImpl* a, const IoTargetImpl* b) {
+        return a->registered < b->registered;
+    });
     return out;
 }
 
@@ -149,8 +152,25 @@ namespace kmdf {
 bool Machine::QueryRemoveDevice(const std::wstring& name) {
     WorkAfterReturn work{*this};
     bool refused = false;
+    {
+        std::lock_guard guard(state_->lock);
+        state_->queryTold.clear();
+    }
     for (IoTargetImpl* t : TargetsOn(*state_, name)) {
-        refused = !DeliverIfRegistered(*state_, t, Change::QueryRemove) || refused;
+        // Told only if still registered when its turn comes (BeginDelivery).
+        std::uint64_t file = 0;
+        {
+            std::lock_guard guard(state_->lock);
+            if (state_->remoteTargets.count(t) != 0 && t->remoteFile != nullptr) {
+                file = t->remoteFile->serial;
+            }
+        }
+        bool accepted = DeliverIfRegistered(*state_, t, Change::QueryRemove);
+        if (file != 0) {
+            std::lock_guard guard(state_->lock);
+            state_->queryTold.push_back(file);
+        }
+        refused = !accepted || refused;
     }
     if (refused || !PassQuery(*state_, name)) {
         DeliverAll(*state_, name, Change::RemoveCancelled);
@@ -180,6 +200,24 @@ void Machine::SurpriseRemoveDevice(const std::wstring& name) {
 
 std::size_t Machine::DeviceReferences(const std::wstring& name) const {
     return References(*state_, name);
+}
+
+std::vector<std::uint64_t> Machine::FilesToldOfLastQuery() const {
+    std::lock_guard guard(state_->lock);
+    return state_->queryTold;
+}
+
+std::vector<std::uint64_t> Machine::DeviceFiles(const std::wstring& name) const {
+    std::lock_guard guard(state_->lock);
+    std::vector<std::uint64_t> files;
+    for (auto& [object, references] : state_->references) {
+        auto* file = static_cast<const _FILE_OBJECT*>(object);
+        if (references > 0 && file->DeviceObject != nullptr &&
+            Impl(file->DeviceObject)->Name == name) {
+            files.push_back(file->serial);
+        }
+    }
+    return files;
 }
 
 } // namespace kmdf

@@ -29,7 +29,8 @@ DeviceId DeviceOf(Machine::State& s, Object* o) {
 // The caller has claimed the item (taken it off the queue under the lock).
 void Run(Machine::State& s, WorkItemImpl* item) {
     {
-        std::lock_guard running(item->running);
+        Acquire(s, item->running, "EvtWorkItem");
+        std::lock_guard running(item->running, std::adopt_lock);
         {
             std::lock_guard guard(s.lock);
             item->runner = std::this_thread::get_id();
@@ -73,6 +74,7 @@ NTSTATUS WdfWorkItemCreate(PWDF_WORKITEM_CONFIG Config, PWDF_OBJECT_ATTRIBUTES A
 }
 
 VOID WdfWorkItemEnqueue(WDFWORKITEM WorkItem) {
+    SwitchPoint("WdfWorkItemEnqueue");
     WorkItemImpl* item = Item(WorkItem, "WdfWorkItemEnqueue");
     auto& s = Current();
     std::lock_guard guard(s.lock);
@@ -87,6 +89,7 @@ WDFOBJECT WdfWorkItemGetParentObject(WDFWORKITEM WorkItem) {
 }
 
 VOID WdfWorkItemFlush(WDFWORKITEM WorkItem) {
+    SwitchPoint("WdfWorkItemFlush");
     FlushWorkItem(Item(WorkItem, "WdfWorkItemFlush"));
 }
 
@@ -113,7 +116,13 @@ void FlushWorkItem(WorkItemImpl* item) {
     }
     // Returns once no other thread is about to run it or running it.
     std::unique_lock guard(s.lock);
-    s.workIdle.wait(guard, [item] { return item->claimed == 0; });
+    WaitUntil(
+        s, guard, s.workIdle, [item] { return item->claimed == 0; }, "WdfWorkItemFlush");
+}
+
+void Machine::SetOwnWorker(bool own) {
+    std::lock_guard guard(state_->lock);
+    state_->ownWorker = own;
 }
 
 void Machine::RunWorkItems() {

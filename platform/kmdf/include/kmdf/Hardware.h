@@ -63,6 +63,14 @@ class Hardware {
     virtual void OnDiagnostic(const DiagnosticRecord&) {}
     virtual void OnEvent(const EventRecord&) {}
     virtual void OnCallback(const CallbackTrace&) {}
+
+    // A deterministic scheduler of the machine's threads, one running at a time. Yield comes
+    // before framework and kernel calls: another thread may go on there. A wait that cannot be
+    // satisfied now calls Blocked, which lets the others go on, instead of blocking the thread
+    // (that would stop them all). Without a scheduler waits block and Yield does nothing.
+    virtual bool Scheduled() const { return false; }
+    virtual void Yield(const char* routine) { (void)routine; }
+    virtual void Blocked(const char* routine) { (void)routine; }
 };
 
 } // namespace kmdf

@@ -198,6 +198,9 @@ class Machine {
     // system's worker. The machine calls it when an operation that runs driver code returns
     // (start, D0 entry, interface and device changes).
     void RunWorkItems();
+    // The caller runs the system worker itself, calling RunWorkItems on a thread of its own
+    // while the operations run; they then leave what they queue to it.
+    void SetOwnWorker(bool own);
 
     // The world beside the driver.
     void AddNamedDevice(const std::wstring& name, std::shared_ptr<Endpoint> endpoint);
@@ -220,6 +223,11 @@ class Machine {
     void SurpriseRemoveDevice(const std::wstring& name);
     // File object references on the named device, by anybody.
     std::size_t DeviceReferences(const std::wstring& name) const;
+    // The file objects on the named device that somebody still references, and those of the
+    // targets that the last query-remove told (registered when it began).
+    // Files by serial (an address may be used again).
+    std::vector<std::uint64_t> DeviceFiles(const std::wstring& name) const;
+    std::vector<std::uint64_t> FilesToldOfLastQuery() const;
     void SetFirmwareTable(ULONG provider, ULONG tableId, std::vector<std::uint8_t> table);
 
     struct State;
