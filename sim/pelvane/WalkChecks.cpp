@@ -1,6 +1,6 @@
 // What must hold after every step of a walk, read from the hardware and the platform: the
-// registers as the SoC holds them, the GPIO line, the world's firmware. Never the driver's own
-// records.
+// registers as the SoC holds them, the GPIO line, what the world's firmware answered. Never the
+// driver's own records.
 #include "WalkRun.h"
 
 #include <cstdio>
@@ -27,15 +27,6 @@ bool InD0(WalkRun& run, int instance) {
     InstanceLife& life = run.Life(instance);
     return life.present && life.owner && life.owner->State() == PolicyState::Started &&
            run.GetMachine().DeviceStarted(life.owner->Id());
-}
-
-bool FirmwareSwitch(WalkRun& run, const char* name) {
-    for (const AcpiSetting& s : run.GetWorld().Options().acpi) {
-        if (s.name == name) {
-            return s.kind != AcpiSetting::Kind::Missing && s.value != 0;
-        }
-    }
-    return false;
 }
 
 bool CheckInstance(WalkRun& run, std::size_t step, int instance) {
@@ -73,8 +64,7 @@ bool CheckInstance(WalkRun& run, std::size_t step, int instance) {
         }
     }
     // Multiport with MPRD: the line that powers the second SS port is high while it runs.
-    if (instance == soc::kMultiport && FirmwareSwitch(run, "MPRD") &&
-        run.GetWorld().Options().gpio) {
+    if (instance == soc::kMultiport && run.MprdRead(instance) && run.GetWorld().Options().gpio) {
         int level = run.GetWorld().Gpio(instance).Level();
         if (level != 1) {
             return run.Fail(step, "the MPRD GPIO line is high while Multiport runs",

@@ -2,11 +2,13 @@
 #include "WalkRun.h"
 
 #include "Scenario.h"
+#include "WalkFirmware.h"
 #include "WalkScheduler.h"
 #include "frame/Driver.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 
 namespace pelvane {
@@ -47,7 +49,21 @@ bool ServiceEvent(const std::string& kind) {
 
 bool SystemEvent(const std::string& kind) {
     return kind == "sleep" || kind == "hibernate" || kind == "hibernate-aborted" ||
-           kind == "fast-startup" || kind == "shutdown" || kind == "resume";
+           kind == "fast-startup" || kind == "shutdown" || kind == "resume" || kind == "standby";
+}
+
+// Routines that only a load of the driver calls: a failure of theirs waits for the next load.
+bool EntryRoutine(const std::string& routine) {
+    return routine == "WdfDriverCreate" || routine == "EtwRegister";
+}
+
+bool Answers(const WorldOptions& o, const char* name) {
+    for (const AcpiSetting& s : o.acpi) {
+        if (s.name == name) {
+            return s.kind != AcpiSetting::Kind::Missing && s.value == 1;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -63,6 +79,7 @@ std::uint64_t WalkRandom::Next() {
 const std::vector<std::string>& InvariantNames() {
     static const std::vector<std::string> names = {
         "driver entry succeeds",
+        "books at zero once the driver unloads",
         "a D0 exit with the HS PHY's suspend unconfirmed fails",
         "a transition fails only where the rules make it fail",
         "the hibernation image is written",
@@ -96,6 +113,9 @@ const std::vector<std::string>& FailableRoutines() {
         "ExAllocatePool2",
         "EtwWriteTransfer",
         "AuxKlibGetSystemFirmwareTable",
+        "AuxKlibInitialize",
+        "WdfDriverCreate",
+        "EtwRegister",
     };
     return routines;
 }
@@ -130,8 +150,15 @@ struct WalkRun::Sink : soc::TraceSink {
     // Port resets that the driver started on Multiport's PORTSC4 (bit 4 written 1): only a
     // power-down abandoned for a port reset starts one.
     std::uint64_t portResets = 0;
+    // What each instance's firmware answers for MPRD now, and whether its last evaluation by
+    // the driver found 1.
+    bool firmwareMprd[kInstances] = {false, false, false};
+    bool mprdRead[kInstances] = {false, false, false};
 
     void Take(const soc::TraceRecord& r) override {
+        if (r.target == "acpi" && r.method == "MPRD" && r.actor >= 0 && r.actor < kInstances) {
+            mprdRead[r.actor] = NT_SUCCESS(r.status) && firmwareMprd[r.actor];
+        }
         if (r.op == soc::Op::Write && r.block == soc::BlockKind::Controller &&
             r.instance == soc::kMultiport && r.offset == 0x450 && (r.value & 0x10) != 0) {
             ++portResets;
@@ -166,6 +193,13 @@ WalkRun::WalkRun(const Walk& walk, const WalkRunOptions& options)
     }
     world_ = std::make_unique<World>(soc_, *machine_, DrawWorld(walk.seed));
     world_->LimitHistory(kRunHistory);
+    for (bool& answers : sink_->firmwareMprd) {
+        answers = Answers(world_->Options(), "MPRD");
+    }
+}
+
+bool WalkRun::MprdRead(int instance) const {
+    return sink_->mprdRead[instance];
 }
 
 WalkRun::~WalkRun() {
@@ -212,7 +246,7 @@ bool WalkRun::Begin() {
                 Fail(0, "driver entry succeeds", Status(status));
                 return;
             }
-            loaded = true;
+            loaded = loaded_ = true;
             loadedBooks_ = machine_->GetBooks().Describe();
             for (int instance : instances_) {
                 AddInstance(instance);
@@ -242,7 +276,7 @@ void WalkRun::Scheduled(const std::function<void()>& body, const std::string& la
 // work items in the order the seed picks; before it when that is a system transition.
 void WalkRun::ApplyStep(const WalkEvent& e) {
     if (!scheduler_) {
-        Apply(e);
+        ApplyAndUnload(e);
         return;
     }
     if (ServiceEvent(e.kind) && !deferred_) {
@@ -264,8 +298,55 @@ void WalkRun::ApplyStep(const WalkEvent& e) {
             }
             Apply(e);
             scheduler_->Join(world);
+            UnloadIfUnused();
         },
         beside ? beside->Text() + " & " + e.Text() : e.Text());
+}
+
+void WalkRun::ApplyAndUnload(const WalkEvent& e) {
+    Apply(e);
+    UnloadIfUnused();
+}
+
+// The PnP manager unloads a driver once its last device object is gone. The books must then
+// be at zero: whatever the driver still held is lost for good.
+void WalkRun::UnloadIfUnused() {
+    if (!loaded_ || system_ != SystemState::Working) {
+        return;
+    }
+    for (int instance : instances_) {
+        if (life_[instance].present) {
+            return;
+        }
+    }
+    machine_->UnloadDriver();
+    loaded_ = false;
+    kmdf::Books books = machine_->GetBooks();
+    if (!books.AllZero()) {
+        Fail(currentStep_, "books at zero once the driver unloads", books.Describe());
+    }
+}
+
+// The next device of an unloaded driver loads it first. A driver entry that fails (only an
+// injected failure may make it) must give back everything it took, and the device is not
+// added: the PnP manager tries the load again with the next enumeration.
+bool WalkRun::LoadDriver(int instance) {
+    if (loaded_) {
+        return true;
+    }
+    NTSTATUS status = machine_->LoadDriver(DriverEntry);
+    Transition(instance, "driver entry", status, false);
+    if (!NT_SUCCESS(status)) {
+        kmdf::Books books = machine_->GetBooks();
+        if (!books.AllZero()) {
+            Fail(currentStep_, "books at zero once the driver unloads",
+                 "after a failed driver entry: " + books.Describe());
+        }
+        return false;
+    }
+    loaded_ = true;
+    loadedBooks_ = machine_->GetBooks().Describe();
+    return true;
 }
 
 bool WalkRun::Running(int instance) const {
@@ -306,11 +387,33 @@ void WalkRun::Transition(int instance, const char* name, NTSTATUS status, bool m
     }
     if (life.owner && !machine_->DevicePresent(life.owner->Id())) {
         life.present = false;
+    } else if (life.owner && life.owner->Id() != life.id) {
+        Restarted(instance);
+    }
+}
+
+// The framework had the stack enumerated again after a failed D0 exit or entry: a new device,
+// freshly brought up, with the disks behind it arriving again.
+void WalkRun::Restarted(int instance) {
+    InstanceLife& life = life_[instance];
+    life.id = life.owner->Id();
+    life.lowPowerExit = false;
+    life.degraded = injectedThisStep_;
+    NTSTATUS status = world_->AnnounceSpecialFiles(instance, life.id);
+    if (!NT_SUCCESS(status) && !InjectionFired()) {
+        Fail(currentStep_, "a transition fails only where the rules make it fail",
+             std::string(soc::InstanceName(instance)) +
+                 " usage notification after a restart failed, status " + Status(status));
     }
 }
 
 void WalkRun::AddInstance(int instance) {
     InstanceLife& life = life_[instance];
+    if (!LoadDriver(instance)) {
+        life.owner.reset();
+        life.present = false;
+        return;
+    }
     kmdf::DeviceId id = 0;
     NTSTATUS status = machine_->AddDevice(world_->Device(instance), &id);
     if (!NT_SUCCESS(status)) {
@@ -320,6 +423,8 @@ void WalkRun::AddInstance(int instance) {
         return;
     }
     life.owner = std::make_unique<Owner>(*machine_, id);
+    life.owner->EnableWakeFromSx(life.wakeFromSx);
+    life.id = id;
     life.present = true;
     life.lowPowerExit = false;
     injectedThisStep_ = false;
@@ -412,7 +517,11 @@ void WalkRun::SystemTransition(const WalkEvent& e, NTSTATUS (Owner::*call)(),
             return;
         }
         PolicyState before = life.owner->State();
-        bool request = before == PolicyState::Started || before == PolicyState::WaitingArmed;
+        // An idle device that is not armed gets no request, unless its owner wants it armed for
+        // the system's wake from sleep.
+        bool request =
+            before == PolicyState::Started || before == PolicyState::WaitingArmed ||
+            (before == PolicyState::WaitingUnarmed && life.wakeFromSx && e.kind == "sleep");
         if (!request && before != PolicyState::WaitingUnarmed) {
             return; // stopped: the system goes without it
         }
@@ -457,6 +566,10 @@ void WalkRun::System(const WalkEvent& e) {
         system_ = SystemState::Working;
         return;
     }
+    if (k == "standby") {
+        Standby(e);
+        return;
+    }
     world_->System(k == "hibernate-aborted" ? "hibernate" : k.c_str());
     if (k == "sleep") {
         SystemTransition(e, &Owner::Sleep, "sleep", false);
@@ -480,6 +593,21 @@ void WalkRun::System(const WalkEvent& e) {
         PowerOff();
         system_ = SystemState::ShutDown;
     }
+}
+
+// Modern standby: the system stays in S0 and every running controller goes to Dx through
+// runtime idle, armed for wake, each on the owner's own schedule (the event's order).
+void WalkRun::Standby(const WalkEvent& e) {
+    world_->System("standby");
+    ForInstances(Order(e.arg), [&](int instance) {
+        InstanceLife& life = life_[instance];
+        if (!life.present || life.owner->State() != PolicyState::Started) {
+            return;
+        }
+        bool mustFail = life.hsStuck && instance != soc::kMultiport;
+        life.lowPowerExit = true;
+        Transition(instance, "standby", life.owner->Idle(true), mustFail);
+    });
 }
 
 void WalkRun::PortSituation(const WalkEvent& e) {
@@ -529,8 +657,8 @@ void WalkRun::Apply(const WalkEvent& e) {
     InstanceLife* life = i >= 0 ? &life_[i] : nullptr;
     if (k == "idle" || k == "idle-armed") {
         bool mustFail = life->hsStuck && i != soc::kMultiport;
+        life->lowPowerExit = true; // unless the stack is enumerated again (Restarted)
         Transition(i, k.c_str(), life->owner->Idle(k == "idle-armed"), mustFail);
-        life->lowPowerExit = true;
     } else if (k == "active") {
         Transition(i, "active", life->owner->Active(), false);
     } else if (k == "stop") {
@@ -559,6 +687,19 @@ void WalkRun::Apply(const WalkEvent& e) {
         StickHs(i, k == "hs-stuck");
     } else if (k == "fail") {
         Inject(e.arg);
+    } else if (k == "firmware") {
+        std::optional<FirmwareChange> change = ParseFirmwareChange(e.arg);
+        ApplyFirmwareChange(world_->Firmware(i), i, *change);
+        if (change->name == "MPRD") {
+            sink_->firmwareMprd[i] = change->answer == "1";
+        }
+    } else if (k == "wake-sx") {
+        life->wakeFromSx = e.arg == "on";
+        if (life->owner) {
+            life->owner->EnableWakeFromSx(life->wakeFromSx);
+        }
+    } else if (k == "restarts") {
+        machine_->AllowRestarts(std::atoi(e.arg.c_str()));
     } else if (k == "service-arrive") {
         world_->Publish();
     } else if (k == "service-update") {
@@ -608,13 +749,13 @@ bool WalkRun::Step(std::size_t step, const WalkEvent& e) {
             life_[instance].degraded = false;
         }
     }
-    // With every device removed or torn down, the books are back where they were before the
-    // first add.
+    // With every device removed or torn down and the driver still loaded (the system is not
+    // working yet), the books are back where they were before the first add.
     bool anyPresent = false;
     for (int instance : instances_) {
         anyPresent = anyPresent || life_[instance].present;
     }
-    if (!anyPresent && machine_->GetBooks().Describe() != loadedBooks_) {
+    if (!anyPresent && loaded_ && machine_->GetBooks().Describe() != loadedBooks_) {
         Fail(step, "books back where they were with no device left",
              machine_->GetBooks().Describe() + " after, " + loadedBooks_ + " before the adds");
     }
@@ -692,13 +833,16 @@ bool WalkRun::Legal(const WalkEvent& e) const {
         return false;
     }
     if (k == "sleep" || k == "hibernate" || k == "hibernate-aborted" || k == "fast-startup" ||
-        k == "shutdown") {
+        k == "shutdown" || k == "standby") {
         return true;
     }
     if (k == "fail") {
-        return armedRoutine_.empty() &&
+        return armedRoutine_.empty() && (!EntryRoutine(e.arg) || !loaded_) &&
                std::find(FailableRoutines().begin(), FailableRoutines().end(), e.arg) !=
                    FailableRoutines().end();
+    }
+    if (k == "restarts") {
+        return e.arg.size() == 1 && e.arg[0] >= '0' && e.arg[0] <= '3';
     }
     bool published = world_->Service().Present() != 0;
     if (ServiceEvent(k) && deferred_) {
@@ -715,6 +859,12 @@ bool WalkRun::Legal(const WalkEvent& e) const {
         return false;
     }
     const InstanceLife& life = life_[e.instance];
+    if (k == "firmware") {
+        return ParseFirmwareChange(e.arg).has_value();
+    }
+    if (k == "wake-sx") {
+        return (e.arg == "on" || e.arg == "off") && life.wakeFromSx != (e.arg == "on");
+    }
     if (k == "add") {
         return !life.present;
     }
@@ -778,6 +928,8 @@ std::vector<WalkEvent> WalkRun::Candidates(WalkRandom& random) const {
         add({k, -1, 0, order}, 3);
     }
     add({"hibernate-aborted", -1, 0, order}, 2);
+    add({"standby", -1, 0, order}, 2);
+    add({"restarts", -1, 0, std::to_string(random.Below(4))}, 1);
     if (random.Chance(5)) {
         add({"shutdown", -1, 0, order}, 1); // it ends the walk
     }
@@ -788,7 +940,13 @@ std::vector<WalkEvent> WalkRun::Candidates(WalkRandom& random) const {
     add({"fail", -1, 0,
          FailableRoutines()[random.Below(static_cast<int>(FailableRoutines().size()))]},
         2);
+    // The driver is loaded again with the next device: its entry may be made to fail.
+    for (const char* routine : {"WdfDriverCreate", "EtwRegister"}) {
+        add({"fail", -1, 0, routine}, loaded_ ? 0 : 3);
+    }
     for (int instance : instances_) {
+        add({"firmware", instance, 0, DrawFirmwareChange(random)}, 1);
+        add({"wake-sx", instance, 0, random.Chance(50) ? "on" : "off"}, 1);
         for (const char* k : {"idle", "idle-armed", "active"}) {
             add({k, instance, 0, ""}, 3);
         }

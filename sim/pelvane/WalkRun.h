@@ -49,6 +49,11 @@ struct InstanceLife {
     // abandoned for a port reset (it writes PORTSC4) is undone by the next D0
     // entry: that one finds nothing to resume, and the wrapper keeps what they armed.
     bool lowPowerExit = false;
+    // The owner's wake-from-Sx setting, which outlives the device's enumerations.
+    bool wakeFromSx = false;
+    // The device the walk last saw for the instance: another one after the framework had the
+    // stack enumerated again.
+    kmdf::DeviceId id = 0;
 };
 
 class WalkScheduler;
@@ -81,6 +86,8 @@ class WalkRun {
     // Whether SS PHY `phy` was started since it last lost its power (the system off, or its
     // power control written 0).
     bool SsPhyProgrammed(int phy) const { return phyStarts_[phy] > phyOffAt_[phy]; }
+    // Whether the firmware answered MPRD = 1 at the instance's last evaluation of it.
+    bool MprdRead(int instance) const;
 
   private:
     struct Sink;
@@ -93,9 +100,15 @@ class WalkRun {
     void RemoveInstance(int instance);
     void PowerOff();
     void WatchSsPhys();
+    void Standby(const WalkEvent& e);
     void PortSituation(const WalkEvent& e);
     void StickHs(int instance, bool stuck);
     void Inject(const std::string& routine);
+    // The PnP manager unloads the driver with its last device and loads it again for the next.
+    bool LoadDriver(int instance);
+    void UnloadIfUnused();
+    void ApplyAndUnload(const WalkEvent& e);
+    void Restarted(int instance);
     bool InjectionFired();
     bool Running(int instance) const;
     std::vector<int> Order(const std::string& arg) const;
@@ -126,6 +139,7 @@ class WalkRun {
     WalkResult result_;
     std::size_t applied_ = 0;
     bool ended_ = false;
+    bool loaded_ = false;
     std::string loadedBooks_; // the books once the driver has loaded, before any device
     std::uint64_t phyStarts_[4] = {0, 0, 0, 0};
     std::uint64_t phyOffAt_[4] = {0, 0, 0, 0};
