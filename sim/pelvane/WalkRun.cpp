@@ -87,6 +87,7 @@ const std::vector<std::string>& InvariantNames() {
         "a transition's virtual time stays bounded",
         "books balanced at the end",
         "books back where they were with no device left",
+        "a removed device leaves nothing behind",
         "every instance in D0 has a core configured as a host",
         "wake events disarmed in D0",
         "every SS PHY of a running controller is programmed",
@@ -397,6 +398,7 @@ void WalkRun::Transition(int instance, const char* name, NTSTATUS status, bool m
 void WalkRun::Restarted(int instance) {
     InstanceLife& life = life_[instance];
     life.id = life.owner->Id();
+    devices_.push_back(life.id);
     life.lowPowerExit = false;
     life.degraded = injectedThisStep_;
     NTSTATUS status = world_->AnnounceSpecialFiles(instance, life.id);
@@ -425,6 +427,7 @@ void WalkRun::AddInstance(int instance) {
     life.owner = std::make_unique<Owner>(*machine_, id);
     life.owner->EnableWakeFromSx(life.wakeFromSx);
     life.id = id;
+    devices_.push_back(id);
     life.present = true;
     life.lowPowerExit = false;
     injectedThisStep_ = false;
@@ -759,6 +762,7 @@ bool WalkRun::Step(std::size_t step, const WalkEvent& e) {
         Fail(step, "books back where they were with no device left",
              machine_->GetBooks().Describe() + " after, " + loadedBooks_ + " before the adds");
     }
+    CheckGoneDevices(step);
     // Mandated waits and bounded polls: a bring-up, a port reset of 500 ms, the status polls.
     constexpr std::uint64_t kStepBoundNs = 1'500'000'000;
     for (int instance : instances_) {
@@ -770,6 +774,24 @@ bool WalkRun::Step(std::size_t step, const WalkEvent& e) {
         }
     }
     return result_.ok && CheckWalkStep(*this, step);
+}
+
+// A device that is gone (removed, surprise-removed, torn down after a failed transition) holds
+// nothing of what its callbacks and work items took, whatever the other devices hold.
+void WalkRun::CheckGoneDevices(std::size_t step) {
+    std::vector<kmdf::DeviceId> left;
+    for (kmdf::DeviceId id : devices_) {
+        if (machine_->DevicePresent(id)) {
+            left.push_back(id);
+            continue;
+        }
+        kmdf::Books books = machine_->GetBooks(id);
+        if (!books.AllZero()) {
+            Fail(step, "a removed device leaves nothing behind",
+                 "device " + std::to_string(id) + ": " + books.Describe());
+        }
+    }
+    devices_ = std::move(left);
 }
 
 bool WalkRun::End(std::size_t step) {

@@ -109,6 +109,7 @@ class WalkRun {
     void UnloadIfUnused();
     void ApplyAndUnload(const WalkEvent& e);
     void Restarted(int instance);
+    void CheckGoneDevices(std::size_t step);
     bool InjectionFired();
     bool Running(int instance) const;
     std::vector<int> Order(const std::string& arg) const;
@@ -140,7 +141,8 @@ class WalkRun {
     std::size_t applied_ = 0;
     bool ended_ = false;
     bool loaded_ = false;
-    std::string loadedBooks_; // the books once the driver has loaded, before any device
+    std::string loadedBooks_;             // the books once the driver has loaded, before any device
+    std::vector<kmdf::DeviceId> devices_; // added and not yet found gone with nothing left
     std::uint64_t phyStarts_[4] = {0, 0, 0, 0};
     std::uint64_t phyOffAt_[4] = {0, 0, 0, 0};
 };

@@ -79,6 +79,31 @@ TEST_F(HardwareResources, MultiportIsMappedWithTwoPairsItsGpioTargetAndTheRegist
     ExpectBalancedAfterUnload();
 }
 
+// Each device's books hold what its own callbacks took: the three mappings, the port pairs and
+// the registration of Multiport are its own, and its removal gives them back while Primary
+// keeps its own.
+TEST_F(HardwareResources, EachDeviceHoldsWhatItsCallbacksTookAndARemovedOneNothing) {
+    kmdf::DeviceId primary = Add(soc::kPrimary);
+    kmdf::DeviceId multiport = Add(soc::kMultiport);
+    ASSERT_EQ(machine.StartDevice(primary), STATUS_SUCCESS);
+    ASSERT_EQ(machine.StartDevice(multiport), STATUS_SUCCESS);
+    const kmdf::Books mine = machine.GetBooks(multiport);
+    EXPECT_EQ(mine.mappings, 3u);
+    EXPECT_EQ(PortPairPool(mine), 1u);
+    EXPECT_EQ(mine.notifications, 1u);
+    EXPECT_GT(mine.objects, 0u);
+    EXPECT_EQ(mine.references, 0u); // the driver's, not kept per device
+    const std::string primaryBooks = machine.GetBooks(primary).Describe();
+    EXPECT_EQ(machine.GetBooks(primary).mappings, 3u);
+
+    machine.RemoveDevice(multiport);
+    EXPECT_TRUE(machine.GetBooks(multiport).AllZero()) << machine.GetBooks(multiport).Describe();
+    EXPECT_EQ(machine.GetBooks(primary).Describe(), primaryBooks);
+    machine.RemoveDevice(primary);
+    EXPECT_TRUE(machine.GetBooks(primary).AllZero());
+    ExpectBalancedAfterUnload();
+}
+
 TEST_F(HardwareResources, EachControllerAddressNamesItsInstanceAndAnyOtherFails) {
     struct Row {
         std::uint64_t start;

@@ -89,6 +89,7 @@ PVOID MmMapIoSpaceEx(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes, ULO
         m.virtualBase = reinterpret_cast<std::uintptr_t>(r);
     }
     std::lock_guard guard(s.lock);
+    m.owner = CallbackScope::OwnerNow();
     s.mappings.push_back(m);
     return reinterpret_cast<PVOID>(m.virtualBase);
 }

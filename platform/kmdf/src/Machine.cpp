@@ -30,21 +30,32 @@ namespace {
 thread_local CallbackScope* t_callback = nullptr;
 }
 
-Books CountBooks(const Machine::State& s) {
+Books CountBooks(const Machine::State& s, std::optional<DeviceId> owner) {
+    auto counts = [&](DeviceId of) { return !owner || of == *owner; };
     Books b;
-    b.objects = s.live.size();
-    b.mappings = s.mappings.size();
-    b.poolAllocations = s.pool.size();
+    for (const Object* o : s.live) {
+        b.objects += counts(o->owner) ? 1 : 0;
+    }
+    for (const Mapping& m : s.mappings) {
+        b.mappings += counts(m.owner) ? 1 : 0;
+    }
     for (auto& [ptr, entry] : s.pool) {
+        if (!counts(entry.owner)) {
+            continue;
+        }
+        ++b.poolAllocations;
         ++b.poolByTag[entry.tag];
         if (entry.paged) {
             ++b.pagedPoolAllocations;
         }
     }
     for (auto& [entry, n] : s.notifications) {
-        if (n->active) {
+        if (n->active && counts(n->owner)) {
             ++b.notifications;
         }
+    }
+    if (owner) {
+        return b; // references and registrations are the driver's, not kept per device
     }
     for (auto& [object, count] : s.references) {
         b.references += static_cast<std::size_t>(count);
@@ -92,6 +103,15 @@ CallbackScope::~CallbackScope() {
     std::lock_guard guard(s.lock);
     record_.books = CountBooks(s);
     AppendBounded(s.callbacks, std::move(record_), s.historyLimit);
+}
+
+DeviceId CallbackScope::OwnerNow() {
+    for (const CallbackScope* scope = t_callback; scope != nullptr; scope = scope->outer_) {
+        if (scope->record_.device != 0) {
+            return scope->record_.device;
+        }
+    }
+    return 0;
 }
 
 NTSTATUS CallbackScope::Returned(NTSTATUS status) {
@@ -229,6 +249,11 @@ std::vector<CallbackRecord> Machine::Callbacks() const {
 Books Machine::GetBooks() const {
     std::lock_guard guard(state_->lock);
     return CountBooks(*state_);
+}
+
+Books Machine::GetBooks(DeviceId device) const {
+    std::lock_guard guard(state_->lock);
+    return CountBooks(*state_, device);
 }
 
 std::vector<DiagnosticRecord> Machine::Diagnostics() const {

@@ -39,7 +39,7 @@ NTSTATUS WdfMemoryCreate(PWDF_OBJECT_ATTRIBUTES Attributes, POOL_TYPE PoolType, 
     std::memset(m->buffer, 0xA5, BufferSize);
     {
         std::lock_guard guard(s.lock);
-        s.pool[m->buffer] = {m->tag, BufferSize, paged, m->buffer};
+        s.pool[m->buffer] = {m->tag, BufferSize, paged, m->buffer, CallbackScope::OwnerNow()};
     }
     Attach(m, Attributes, s.driver, "WdfMemoryCreate");
     *Memory = reinterpret_cast<WDFMEMORY>(static_cast<kmdf::Object*>(m));

@@ -68,6 +68,7 @@ NTSTATUS Attach(Object* object, PWDF_OBJECT_ATTRIBUTES attributes, Object* defau
     if (parent != nullptr) {
         parent->children.push_back(object);
     }
+    object->owner = CallbackScope::OwnerNow();
     s.live.insert(object);
     return STATUS_SUCCESS;
 }

@@ -55,6 +55,7 @@ NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCate
     n->interfaceClass = *static_cast<const GUID*>(EventCategoryData);
     n->callback = CallbackRoutine;
     n->context = Context;
+    n->owner = CallbackScope::OwnerNow();
     Notification* entry = n.get();
     std::vector<InterfaceInstance> existing;
     {

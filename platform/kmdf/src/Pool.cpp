@@ -23,7 +23,7 @@ PVOID Allocate(SIZE_T bytes, ULONG tag, bool zero, bool paged, const char* routi
     std::memset(p, zero ? 0 : 0xA5, bytes);
     auto& s = Current();
     std::lock_guard guard(s.lock);
-    s.pool[p] = {tag, bytes, paged, p};
+    s.pool[p] = {tag, bytes, paged, p, CallbackScope::OwnerNow()};
     return p;
 }
 

@@ -55,6 +55,7 @@ struct Object {
     void* context = nullptr;
     PFN_WDF_OBJECT_CONTEXT_CLEANUP cleanup = nullptr;
     PFN_WDF_OBJECT_CONTEXT_DESTROY destroy = nullptr;
+    DeviceId owner = 0; // the device whose callback or work item created it (OwnerNow)
 };
 
 struct DriverObjectImpl : Object {
@@ -145,6 +146,7 @@ struct Mapping {
     bool readOnly = false;
     void* reservation = nullptr; // host pages behind the mapping, when it has its own
     std::size_t reservationLength = 0;
+    DeviceId owner = 0;
 };
 
 // One pool allocation in the books, with the pool it came from.
@@ -153,6 +155,7 @@ struct PoolBlock {
     std::size_t bytes = 0;
     bool paged = false;
     void* host = nullptr;
+    DeviceId owner = 0;
 };
 
 struct Provider {
@@ -174,6 +177,7 @@ struct Notification {
     bool active = true;
     int inFlight = 0;             // callbacks running now
     std::uint64_t registered = 0; // deliveries go in the order of the registrations
+    DeviceId owner = 0;
 };
 
 struct InterfaceInstance {
@@ -311,7 +315,9 @@ template <typename Mutex> void Acquire(Machine::State& s, Mutex& mutex, const ch
 NTSTATUS InjectedFailure(const char* routine);
 
 // The books as they stand; the caller holds the lock.
-Books CountBooks(const Machine::State& s);
+// Everything held now; with `owner`, what that device created and still holds (objects,
+// mappings, pool and notifications).
+Books CountBooks(const Machine::State& s, std::optional<DeviceId> owner = std::nullopt);
 
 // Brackets one driver callback on the calling thread: routines called meanwhile are counted
 // for it, and at the end it goes into the machine's list of callbacks with its status.
@@ -324,6 +330,9 @@ class CallbackScope {
 
     NTSTATUS Returned(NTSTATUS status); // records and passes the status on
     void Called(const char* routine, NTSTATUS injected);
+    // The device of the innermost callback on this thread that runs for one (a notification
+    // delivered within prepare hardware belongs to that device), or 0.
+    static DeviceId OwnerNow();
 
   private:
     CallbackRecord record_;

@@ -171,6 +171,10 @@ class Machine {
     std::vector<CallbackRecord> Callbacks() const;
 
     Books GetBooks() const;
+    // What the device's callbacks and work items created and still hold: objects, mappings,
+    // pool and notifications (references and the driver's registrations are not kept per
+    // device). Once the device is removed, nothing should be left.
+    Books GetBooks(DeviceId device) const;
     // Threads blocked in KeWaitForSingleObject now.
     std::size_t ThreadsWaiting() const;
 
