@@ -200,10 +200,11 @@ void WalkScheduler::Entered(const char* routine) {
     if (t_scheduler != this || (switches_ == SwitchSet::BindingPath && !OnBindingPath(routine))) {
         return;
     }
-    // A stall reads the performance counter until its time has passed: each instance's clock
-    // is its own, so the reads touch nothing that another thread sees, and a switch among them
-    // would order nothing that a switch at the first does not. The first read of a run is the
-    // point; the run ends at the thread's next register access, call or wait.
+    // A stall reads the performance counter until its time has passed. The clock it reads is
+    // its instance's, whose callbacks run one at a time, so the reads touch nothing that
+    // another thread sees, and a switch among them would order nothing that a switch at the
+    // first does not. The first read of a run is the point; the run ends at the thread's next
+    // register access, call or wait.
     bool counter = std::strcmp(routine, "KeQueryPerformanceCounter") == 0;
     std::unique_lock<std::mutex> hold(lock_);
     if (counter && tasks_[t_task].spinning) {
