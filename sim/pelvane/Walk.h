@@ -8,8 +8,9 @@
 //
 // By default the instances run on the calling thread, one after the other within an event (a
 // system event carries the order in which the instances see it). With threads, the instances
-// of a system event run on a thread each, one at a time, switched at every register access
-// where the seed says.
+// of a system event run on a thread each, one at a time, switched where the seed says at
+// every register access, every wait and the entry of the framework and kernel routines of
+// the walk's switch set.
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -32,6 +33,13 @@ struct WalkEvent {
     bool operator==(const WalkEvent& other) const = default;
 };
 
+// Where a threaded walk may switch threads, besides register accesses and waits: at the
+// routines of the binding path alone (targets, interfaces, notifications, work items, object
+// deletion, pool, events and run-down protection), the set of the walks written before the
+// others became switch points, or at every framework and kernel call. A replay's `threads`
+// line names the set: `threads` alone is the first, `threads every-call` the second.
+enum class SwitchSet { BindingPath, EveryCall };
+
 struct Walk {
     std::uint64_t seed = 0; // draws the world
     std::vector<int> instances;
@@ -39,6 +47,7 @@ struct Walk {
     // the seed and the step say (WalkScheduler.h); otherwise one after the other.
     bool threads = false;
     std::vector<WalkEvent> events;
+    SwitchSet switches = SwitchSet::EveryCall; // with threads
 };
 
 // What a walk found: nothing, or the first invariant broken, at which step (0: the start,
@@ -58,7 +67,7 @@ struct WalkRunOptions {
     // Each drawn event as a replay line, flushed before the event runs: what is left of a
     // walk when the stand-in ends the process (a bug check, an access outside a mapping).
     std::ostream* events = nullptr;
-    bool threads = false; // for a walk being drawn: Walk::threads
+    bool threads = false; // for a walk being drawn: Walk::threads, switched at every call
 };
 
 // Draws a walk of `steps` events for the instances, running it as it is drawn.

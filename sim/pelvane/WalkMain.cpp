@@ -42,9 +42,13 @@ void WalkUsage(std::ostream& out) {
            "  --replay-out FILE a failing walk, shrunk, is written there (default\n"
            "                    walk-SEED.replay)\n"
            "  --no-shrink       report a failing walk without shrinking it\n"
-           "  --threads         the instances of a system event on a thread each, switched at\n"
-           "                    every register access where the seed says\n"
-           "  --replay FILE     runs the events of a replay file exactly\n";
+           "  --threads         the instances of a system event on a thread each, switched\n"
+           "                    where the seed says at every register access, wait and\n"
+           "                    framework or kernel call (replay line: threads every-call)\n"
+           "  --replay FILE     runs the events of a replay file exactly; its line \"threads\"\n"
+           "                    alone switches among the calls only at the binding path's\n"
+           "                    routines (targets, interfaces, notifications, work items,\n"
+           "                    object deletion, pool, events, run-down protection)\n";
 }
 
 std::optional<WalkLine> ParseWalkLine(const std::vector<std::string>& args, std::ostream& errors) {

@@ -185,7 +185,7 @@ WalkRun::WalkRun(const Walk& walk, const WalkRunOptions& options)
     soc_.StreamTrace(sink_.get());
     seed_ = walk.seed;
     if (walk.threads) {
-        scheduler_ = std::make_unique<WalkScheduler>(walk.seed);
+        scheduler_ = std::make_unique<WalkScheduler>(walk.seed, walk.switches);
         hardware_ = std::make_unique<ScheduledHardware>(soc_, *scheduler_);
         machine_ = std::make_unique<kmdf::Machine>(*hardware_);
         machine_->SetOwnWorker(true);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace pelvane {
 
@@ -19,6 +20,38 @@ constexpr int kSwitchOneIn = 4;
 // Turns in a row that went to threads still waiting: far more than the few threads of a step
 // take to reach one that can go on, if there is one.
 constexpr std::uint64_t kDeadlockTurns = 20000;
+
+// The routines of the binding path, which were the only switch points among the framework
+// and kernel routines when the first threaded walks were written: their replays still switch
+// there alone, and so run as they ran when they were shrunk.
+constexpr const char* kBindingPath[] = {
+    "ExAcquireRundownProtection",
+    "ExAllocatePool2",
+    "ExFreePool",
+    "ExReleaseRundownProtection",
+    "ExWaitForRundownProtectionRelease",
+    "IoGetDeviceInterfaces",
+    "IoGetDeviceObjectPointer",
+    "IoRegisterPlugPlayNotification",
+    "IoUnregisterPlugPlayNotificationEx",
+    "KeSetEvent",
+    "KeWaitForSingleObject",
+    "ObDereferenceObject",
+    "WdfIoTargetClose",
+    "WdfIoTargetCloseForQueryRemove",
+    "WdfIoTargetCreate",
+    "WdfIoTargetOpen",
+    "WdfIoTargetQueryForInterface",
+    "WdfIoTargetSendIoctlSynchronously",
+    "WdfObjectDelete",
+    "WdfWorkItemEnqueue",
+    "WdfWorkItemFlush",
+};
+
+bool OnBindingPath(const char* routine) {
+    return std::any_of(std::begin(kBindingPath), std::end(kBindingPath),
+                       [routine](const char* r) { return std::strcmp(r, routine) == 0; });
+}
 
 } // namespace
 
@@ -146,16 +179,39 @@ void WalkScheduler::Join(const std::vector<int>& ids) {
     }
 }
 
+void WalkScheduler::PointLocked(std::unique_lock<std::mutex>& hold) {
+    idleTurns_ = 0;
+    tasks_[t_task].waitingIn.clear();
+    tasks_[t_task].spinning = false;
+    if (random_.Below(kSwitchOneIn) == 0) {
+        SwitchLocked(hold, false);
+    }
+}
+
 void WalkScheduler::Point() {
     if (t_scheduler != this) {
         return;
     }
     std::unique_lock<std::mutex> hold(lock_);
-    idleTurns_ = 0;
-    tasks_[t_task].waitingIn.clear();
-    if (random_.Below(kSwitchOneIn) == 0) {
-        SwitchLocked(hold, false);
+    PointLocked(hold);
+}
+
+void WalkScheduler::Entered(const char* routine) {
+    if (t_scheduler != this || (switches_ == SwitchSet::BindingPath && !OnBindingPath(routine))) {
+        return;
     }
+    // A stall reads the performance counter until its time has passed. The clock it reads is
+    // its instance's, whose callbacks run one at a time, so the reads touch nothing that
+    // another thread sees, and a switch among them would order nothing that a switch at the
+    // first does not. The first read of a run is the point; the run ends at the thread's next
+    // register access, call or wait.
+    bool counter = std::strcmp(routine, "KeQueryPerformanceCounter") == 0;
+    std::unique_lock<std::mutex> hold(lock_);
+    if (counter && tasks_[t_task].spinning) {
+        return;
+    }
+    PointLocked(hold);
+    tasks_[t_task].spinning = counter;
 }
 
 void WalkScheduler::Blocked(const char* routine) {
@@ -165,6 +221,7 @@ void WalkScheduler::Blocked(const char* routine) {
     }
     std::unique_lock<std::mutex> hold(lock_);
     tasks_[t_task].waitingIn = routine;
+    tasks_[t_task].spinning = false;
     if (++idleTurns_ > kDeadlockTurns) {
         std::string waits;
         for (const Task& task : tasks_) {

@@ -2,10 +2,10 @@
 // The threads of one walk step, one running at a time: the walker's own (the PnP and power
 // manager's), a thread per instance of a system event, the system's notification thread for
 // the wake-line service's changes and the system worker that runs the work items. At every
-// register access, every framework or kernel call and every wait the seed picks which thread
-// goes on, so the shared PHY register, the arrival work and the power callbacks of different
-// instances meet in an order that the seed fixes. The machine sees the SoC behind
-// ScheduledHardware, which offers the switch.
+// register access, every wait and the entry of every framework or kernel routine of the walk's
+// switch set the seed picks which thread goes on, so the shared PHY register, the arrival work
+// and the power callbacks of different instances meet in an order that the seed fixes. The
+// machine sees the SoC behind ScheduledHardware, which offers the switch.
 #include "WalkRun.h"
 
 #include <condition_variable>
@@ -18,7 +18,8 @@ namespace pelvane {
 
 class WalkScheduler {
   public:
-    explicit WalkScheduler(std::uint64_t seed) : random_(seed) {}
+    explicit WalkScheduler(std::uint64_t seed, SwitchSet switches = SwitchSet::EveryCall)
+        : switches_(switches), random_(seed) {}
 
     // Runs `main` on a thread of its own and `worker` over and over on another, while any
     // other thread is left, then once more; returns when every thread spawned meanwhile has
@@ -31,6 +32,9 @@ class WalkScheduler {
     void Join(const std::vector<int>& tasks);
     // A point where another thread may go on (nothing on threads of no scheduler).
     void Point();
+    // The entry of a framework or kernel routine: a point if the switch set has the routine,
+    // and not a further read of the performance counter in a row.
+    void Entered(const char* routine);
     // In a wait that cannot be satisfied yet: the others go on. When only waiting threads are
     // left for long, nothing will satisfy them: the stand-in's deadlock, which ends the walk as
     // a hang ends the system.
@@ -43,11 +47,13 @@ class WalkScheduler {
         std::condition_variable turn; // told when its turn comes
         bool ended = false;
         std::string waitingIn;
+        bool spinning = false; // its last point was a read of the performance counter
     };
     void Start(int id, std::function<void()> body);
     // The next thread to run; `passOver`, a waiting thread, only if it is the only one.
     void PickLocked(int passOver = -1);
     void SwitchLocked(std::unique_lock<std::mutex>& hold, bool waiting);
+    void PointLocked(std::unique_lock<std::mutex>& hold);
     bool OthersEnded() const;
 
     std::mutex lock_;
@@ -57,6 +63,7 @@ class WalkScheduler {
     int current_ = -1;
     int worker_ = -1;
     std::uint64_t idleTurns_ = 0; // turns in a row that went to waiting threads
+    SwitchSet switches_;
     WalkRandom random_;
 };
 
@@ -87,7 +94,7 @@ class ScheduledHardware : public kmdf::Hardware {
     void OnEvent(const kmdf::EventRecord& e) override { soc_.OnEvent(e); }
     void OnCallback(const kmdf::CallbackTrace& c) override { soc_.OnCallback(c); }
     bool Scheduled() const override { return true; }
-    void Yield(const char*) override { scheduler_.Point(); }
+    void Yield(const char* routine) override { scheduler_.Entered(routine); }
     void Blocked(const char* routine) override { scheduler_.Blocked(routine); }
 
   private:

@@ -181,7 +181,7 @@ void WriteReplay(const Walk& walk, std::ostream& out) {
     }
     out << "\n";
     if (walk.threads) {
-        out << "threads\n";
+        out << (walk.switches == SwitchSet::EveryCall ? "threads every-call\n" : "threads\n");
     }
     for (const WalkEvent& e : walk.events) {
         out << e.Text() << "\n";
@@ -216,6 +216,16 @@ std::optional<Walk> ReadReplay(std::istream& in, std::string* error) {
             }
             seed = true;
         } else if (first == "threads") {
+            std::string set;
+            words >> set;
+            if (set.empty()) {
+                walk.switches = SwitchSet::BindingPath;
+            } else if (set == "every-call") {
+                walk.switches = SwitchSet::EveryCall;
+            } else {
+                return bad("line " + std::to_string(number) + ": threads " + set +
+                           ": the switch set is every-call, or none for the binding path");
+            }
             walk.threads = true;
         } else if (first == "instances") {
             std::string name;

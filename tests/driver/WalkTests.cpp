@@ -1,6 +1,6 @@
 // Random walks: the same seed draws the same walk and the same trace, a replay file runs the
-// walk it was written from, and events that are not legal where a shrunk walk reaches them
-// are skipped rather than forced.
+// walk it was written from with the switch points it was drawn with, and events that are not
+// legal where a shrunk walk reaches them are skipped rather than forced.
 #include "Walk.h"
 #include "WalkScheduler.h"
 
@@ -51,9 +51,24 @@ TEST(Walk, EventsReadBackAsWrittenAndBadReplaysAreRefused) {
         EXPECT_EQ(e->Text(), text);
     }
     EXPECT_FALSE(pelvane::WalkEvent::Parse("idle primary one two"));
+    // A threads line names its switch set; alone, the binding path of the first replays.
+    for (auto [line, set] : {std::pair{"threads", pelvane::SwitchSet::BindingPath},
+                             std::pair{"threads every-call", pelvane::SwitchSet::EveryCall}}) {
+        std::stringstream in(std::string("pelvane walk 1\nseed 4\ninstances primary\n") + line +
+                             "\nidle primary\n");
+        std::string error;
+        auto walk = pelvane::ReadReplay(in, &error);
+        ASSERT_TRUE(walk) << error;
+        EXPECT_TRUE(walk->threads);
+        EXPECT_EQ(walk->switches, set);
+        std::stringstream out;
+        pelvane::WriteReplay(*walk, out);
+        EXPECT_EQ(out.str(), in.str());
+    }
     for (const char* bad :
          {"", "pelvane walk 1\ninstances primary\n", "pelvane walk 1\nseed 1\ninstances nowhere\n",
-          "another file\nseed 1\ninstances primary\n"}) {
+          "another file\nseed 1\ninstances primary\n",
+          "pelvane walk 1\nseed 1\ninstances primary\nthreads sometimes\n"}) {
         std::istringstream in(bad);
         std::string error;
         EXPECT_FALSE(pelvane::ReadReplay(in, &error)) << bad;
@@ -107,9 +122,10 @@ TEST(Walk, ShrinkingKeepsOnlyTheEventsTheFailureNeedsAndAWalkRunsInAProcessOfIts
 
 // Three threads that each note their name at every point, spawned by the main one: the seed
 // alone fixes the order in which they meet, and one runs at a time, so the notes are never
-// torn. The worker notes a 'w' each time it finds nothing else to do.
-std::string Interleaving(std::uint64_t seed) {
-    pelvane::WalkScheduler scheduler(1);
+// torn. After each point a thread enters the routines `calls`.
+std::string Interleaving(std::uint64_t seed, pelvane::SwitchSet set = pelvane::SwitchSet::EveryCall,
+                         const std::vector<const char*>& calls = {}) {
+    pelvane::WalkScheduler scheduler(1, set);
     std::string notes;
     auto main = [&] {
         std::vector<int> threads;
@@ -118,6 +134,9 @@ std::string Interleaving(std::uint64_t seed) {
                 for (int i = 0; i < 8; ++i) {
                     notes += name;
                     scheduler.Point();
+                    for (const char* routine : calls) {
+                        scheduler.Entered(routine);
+                    }
                 }
             }));
         }
@@ -136,6 +155,25 @@ TEST(Walk, TheSchedulerInterleavesTheThreadsAsTheSeedSays) {
     EXPECT_EQ(Interleaving(3), first);
     EXPECT_NE(first.substr(0, 8), std::string(8, first[0])); // they do take turns
     EXPECT_NE(Interleaving(4), first);
+}
+
+// A replay of the binding path draws nothing at the other routines, so it runs as it did before
+// they became points; every call draws at each, except further reads of the counter in a row.
+TEST(Walk, TheSwitchSetDecidesWhichRoutinesArePoints) {
+    using pelvane::SwitchSet;
+    const char* counter = "KeQueryPerformanceCounter";
+    for (std::uint64_t seed : {3, 4}) {
+        std::string plain = Interleaving(seed);
+        EXPECT_EQ(Interleaving(seed, SwitchSet::BindingPath, {"WdfCollectionGetCount", counter}),
+                  plain);
+        EXPECT_NE(Interleaving(seed, SwitchSet::BindingPath, {"WdfObjectDelete"}), plain);
+        EXPECT_NE(Interleaving(seed, SwitchSet::EveryCall, {"WdfCollectionGetCount"}), plain);
+        EXPECT_EQ(Interleaving(seed, SwitchSet::EveryCall, {counter, counter, counter}),
+                  Interleaving(seed, SwitchSet::EveryCall, {counter}));
+        EXPECT_NE(
+            Interleaving(seed, SwitchSet::EveryCall, {counter, "RtlInitUnicodeString", counter}),
+            Interleaving(seed, SwitchSet::EveryCall, {counter, "RtlInitUnicodeString"}));
+    }
 }
 
 // A thread that waits lets the others go on until what it waits for holds; when every thread

@@ -6,6 +6,7 @@
 using namespace kmdf;
 
 NTSTATUS AuxKlibInitialize(VOID) {
+    SwitchPoint("AuxKlibInitialize");
     NTSTATUS status = InjectedFailure("AuxKlibInitialize");
     if (!NT_SUCCESS(status)) {
         return status;
@@ -19,6 +20,7 @@ NTSTATUS AuxKlibInitialize(VOID) {
 NTSTATUS AuxKlibGetSystemFirmwareTable(ULONG FirmwareTableProviderSignature, ULONG FirmwareTableID,
                                        PVOID FirmwareTableBuffer, ULONG BufferLength,
                                        PULONG ReturnLength) {
+    SwitchPoint("AuxKlibGetSystemFirmwareTable");
     auto& s = Current();
     std::lock_guard guard(s.lock);
     if (!s.auxKlibInitialized) {

@@ -7,6 +7,7 @@ using namespace kmdf;
 
 NTSTATUS WdfCollectionCreate(PWDF_OBJECT_ATTRIBUTES CollectionAttributes,
                              WDFCOLLECTION* Collection) {
+    SwitchPoint("WdfCollectionCreate");
     if (Collection == nullptr) {
         BugCheck("WdfCollectionCreate: no out-handle");
     }
@@ -22,12 +23,14 @@ NTSTATUS WdfCollectionCreate(PWDF_OBJECT_ATTRIBUTES CollectionAttributes,
 }
 
 ULONG WdfCollectionGetCount(WDFCOLLECTION Collection) {
+    SwitchPoint("WdfCollectionGetCount");
     auto* c = LookupAs<CollectionImpl>(Collection, ObjectKind::Collection, "WdfCollectionGetCount");
     std::lock_guard guard(Current().lock);
     return static_cast<ULONG>(c->items.size());
 }
 
 NTSTATUS WdfCollectionAdd(WDFCOLLECTION Collection, WDFOBJECT Object) {
+    SwitchPoint("WdfCollectionAdd");
     auto* c = LookupAs<CollectionImpl>(Collection, ObjectKind::Collection, "WdfCollectionAdd");
     kmdf::Object* item = Lookup(Object, "WdfCollectionAdd");
     NTSTATUS status = InjectedFailure("WdfCollectionAdd");
@@ -40,6 +43,7 @@ NTSTATUS WdfCollectionAdd(WDFCOLLECTION Collection, WDFOBJECT Object) {
 }
 
 VOID WdfCollectionRemove(WDFCOLLECTION Collection, WDFOBJECT Item) {
+    SwitchPoint("WdfCollectionRemove");
     auto* c = LookupAs<CollectionImpl>(Collection, ObjectKind::Collection, "WdfCollectionRemove");
     std::lock_guard guard(Current().lock);
     auto it = std::find(c->items.begin(), c->items.end(), static_cast<kmdf::Object*>(Item));
@@ -50,6 +54,7 @@ VOID WdfCollectionRemove(WDFCOLLECTION Collection, WDFOBJECT Item) {
 }
 
 WDFOBJECT WdfCollectionGetItem(WDFCOLLECTION Collection, ULONG Index) {
+    SwitchPoint("WdfCollectionGetItem");
     auto* c = LookupAs<CollectionImpl>(Collection, ObjectKind::Collection, "WdfCollectionGetItem");
     std::lock_guard guard(Current().lock);
     return Index < c->items.size() ? c->items[Index] : nullptr;

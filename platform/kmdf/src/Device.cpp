@@ -4,6 +4,7 @@
 using namespace kmdf;
 
 VOID WdfFdoInitSetFilter(PWDFDEVICE_INIT DeviceInit) {
+    SwitchPoint("WdfFdoInitSetFilter");
     if (DeviceInit == nullptr) {
         BugCheck("WdfFdoInitSetFilter: no device init");
     }
@@ -12,6 +13,7 @@ VOID WdfFdoInitSetFilter(PWDFDEVICE_INIT DeviceInit) {
 
 VOID WdfDeviceInitSetPnpPowerEventCallbacks(PWDFDEVICE_INIT DeviceInit,
                                             PWDF_PNPPOWER_EVENT_CALLBACKS PnpPowerEventCallbacks) {
+    SwitchPoint("WdfDeviceInitSetPnpPowerEventCallbacks");
     if (DeviceInit == nullptr || PnpPowerEventCallbacks == nullptr ||
         PnpPowerEventCallbacks->Size != sizeof(WDF_PNPPOWER_EVENT_CALLBACKS)) {
         BugCheck("WdfDeviceInitSetPnpPowerEventCallbacks: bad arguments");
@@ -22,6 +24,7 @@ VOID WdfDeviceInitSetPnpPowerEventCallbacks(PWDFDEVICE_INIT DeviceInit,
 
 NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit, PWDF_OBJECT_ATTRIBUTES DeviceAttributes,
                          WDFDEVICE* Device) {
+    SwitchPoint("WdfDeviceCreate");
     if (DeviceInit == nullptr || *DeviceInit == nullptr || Device == nullptr) {
         BugCheck("WdfDeviceCreate: bad arguments");
     }
@@ -64,6 +67,7 @@ NTSTATUS WdfDeviceCreate(PWDFDEVICE_INIT* DeviceInit, PWDF_OBJECT_ATTRIBUTES Dev
 }
 
 WDFIOTARGET WdfDeviceGetIoTarget(WDFDEVICE Device) {
+    SwitchPoint("WdfDeviceGetIoTarget");
     auto* d = LookupAs<DeviceImpl>(Device, ObjectKind::Device, "WdfDeviceGetIoTarget");
     if (d->defaultTarget == nullptr || d->defaultTarget->endpoint == nullptr) {
         return nullptr;
@@ -72,21 +76,25 @@ WDFIOTARGET WdfDeviceGetIoTarget(WDFDEVICE Device) {
 }
 
 POWER_ACTION WdfDeviceGetSystemPowerAction(WDFDEVICE Device) {
+    SwitchPoint("WdfDeviceGetSystemPowerAction");
     return LookupAs<DeviceImpl>(Device, ObjectKind::Device, "WdfDeviceGetSystemPowerAction")
         ->action;
 }
 
 PDEVICE_OBJECT WdfDeviceWdmGetDeviceObject(WDFDEVICE Device) {
+    SwitchPoint("WdfDeviceWdmGetDeviceObject");
     return &LookupAs<DeviceImpl>(Device, ObjectKind::Device, "WdfDeviceWdmGetDeviceObject")->wdm;
 }
 
 ULONG WdfCmResourceListGetCount(WDFCMRESLIST List) {
+    SwitchPoint("WdfCmResourceListGetCount");
     auto* r =
         LookupAs<ResourceListImpl>(List, ObjectKind::ResourceList, "WdfCmResourceListGetCount");
     return static_cast<ULONG>(r->descriptors.size());
 }
 
 PCM_PARTIAL_RESOURCE_DESCRIPTOR WdfCmResourceListGetDescriptor(WDFCMRESLIST List, ULONG Index) {
+    SwitchPoint("WdfCmResourceListGetDescriptor");
     auto* r = LookupAs<ResourceListImpl>(List, ObjectKind::ResourceList,
                                          "WdfCmResourceListGetDescriptor");
     if (Index >= r->descriptors.size()) {

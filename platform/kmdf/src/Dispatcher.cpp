@@ -6,6 +6,7 @@
 using namespace kmdf;
 
 VOID KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State) {
+    SwitchPoint("KeInitializeEvent");
     if (Event == nullptr) {
         BugCheck("KeInitializeEvent: no event");
     }
@@ -64,12 +65,14 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR
 constexpr ULONG_PTR kRundownActive = 1;
 
 VOID ExInitializeRundownProtection(PEX_RUNDOWN_REF RunRef) {
+    SwitchPoint("ExInitializeRundownProtection");
     auto& s = Current();
     std::lock_guard guard(s.dispatcherLock);
     RunRef->Count = 0;
 }
 
 VOID ExReInitializeRundownProtection(PEX_RUNDOWN_REF RunRef) {
+    SwitchPoint("ExReInitializeRundownProtection");
     auto& s = Current();
     std::lock_guard guard(s.dispatcherLock);
     if (RunRef->Count != kRundownActive) {

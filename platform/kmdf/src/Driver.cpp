@@ -6,6 +6,7 @@ using namespace kmdf;
 NTSTATUS WdfDriverCreate(PDRIVER_OBJECT DriverObject, PCUNICODE_STRING RegistryPath,
                          PWDF_OBJECT_ATTRIBUTES DriverAttributes, PWDF_DRIVER_CONFIG DriverConfig,
                          WDFDRIVER* Driver) {
+    SwitchPoint("WdfDriverCreate");
     auto& s = Current();
     if (DriverObject == nullptr || RegistryPath == nullptr || DriverConfig == nullptr ||
         DriverConfig->Size != sizeof(WDF_DRIVER_CONFIG)) {
@@ -30,11 +31,13 @@ NTSTATUS WdfDriverCreate(PDRIVER_OBJECT DriverObject, PCUNICODE_STRING RegistryP
 }
 
 WDFDRIVER WdfGetDriver(VOID) {
+    SwitchPoint("WdfGetDriver");
     auto& s = Current();
     return reinterpret_cast<WDFDRIVER>(static_cast<Object*>(s.driver));
 }
 
 PDRIVER_OBJECT WdfDriverWdmGetDriverObject(WDFDRIVER Driver) {
+    SwitchPoint("WdfDriverWdmGetDriverObject");
     return LookupAs<DriverObjectImpl>(Driver, ObjectKind::Driver, "WdfDriverWdmGetDriverObject")
         ->wdm;
 }

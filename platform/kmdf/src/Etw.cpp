@@ -46,6 +46,7 @@ void Notify(Machine::State& s, const GUID& provider, ULONG code, const Session& 
 
 NTSTATUS EtwRegister(LPCGUID ProviderId, PETWENABLECALLBACK EnableCallback, PVOID CallbackContext,
                      PREGHANDLE RegHandle) {
+    SwitchPoint("EtwRegister");
     if (ProviderId == nullptr || RegHandle == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
@@ -78,6 +79,7 @@ NTSTATUS EtwRegister(LPCGUID ProviderId, PETWENABLECALLBACK EnableCallback, PVOI
 }
 
 NTSTATUS EtwUnregister(REGHANDLE RegHandle) {
+    SwitchPoint("EtwUnregister");
     auto& s = Current();
     std::lock_guard guard(s.lock);
     if (s.providers.erase(RegHandle) == 0) {
@@ -87,6 +89,7 @@ NTSTATUS EtwUnregister(REGHANDLE RegHandle) {
 }
 
 BOOLEAN EtwEventEnabled(REGHANDLE RegHandle, PCEVENT_DESCRIPTOR EventDescriptor) {
+    SwitchPoint("EtwEventEnabled");
     auto& s = Current();
     std::lock_guard guard(s.lock);
     const Session* session = SessionFor(s, RegHandle);
@@ -96,6 +99,7 @@ BOOLEAN EtwEventEnabled(REGHANDLE RegHandle, PCEVENT_DESCRIPTOR EventDescriptor)
 NTSTATUS EtwWriteTransfer(REGHANDLE RegHandle, PCEVENT_DESCRIPTOR EventDescriptor,
                           LPCGUID ActivityId, LPCGUID RelatedActivityId, ULONG UserDataCount,
                           PEVENT_DATA_DESCRIPTOR UserData) {
+    SwitchPoint("EtwWriteTransfer");
     UNREFERENCED_PARAMETER(ActivityId);
     UNREFERENCED_PARAMETER(RelatedActivityId);
     auto& s = Current();

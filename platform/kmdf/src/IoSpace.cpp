@@ -56,6 +56,7 @@ bool MapReadOnlyView(Mapping& m, const void* bytes) {
 } // namespace
 
 PVOID MmMapIoSpaceEx(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes, ULONG Protect) {
+    SwitchPoint("MmMapIoSpaceEx");
     auto& s = Current();
     if (NumberOfBytes == 0 || (Protect & 0xFF) == 0) {
         return nullptr;
@@ -95,6 +96,7 @@ PVOID MmMapIoSpaceEx(PHYSICAL_ADDRESS PhysicalAddress, SIZE_T NumberOfBytes, ULO
 }
 
 VOID MmUnmapIoSpace(PVOID BaseAddress, SIZE_T NumberOfBytes) {
+    SwitchPoint("MmUnmapIoSpace");
     auto& s = Current();
     std::lock_guard guard(s.lock);
     for (auto it = s.mappings.begin(); it != s.mappings.end(); ++it) {

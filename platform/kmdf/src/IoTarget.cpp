@@ -22,9 +22,10 @@ bool Describe(PWDF_MEMORY_DESCRIPTOR d, void** buffer, std::size_t* length) {
         return true;
     }
     if (d->Type == WdfMemoryDescriptorTypeHandle) {
-        SIZE_T size = 0;
-        *buffer = WdfMemoryGetBuffer(d->u.HandleType.Memory, &size);
-        *length = size;
+        auto* m = LookupAs<MemoryImpl>(d->u.HandleType.Memory, ObjectKind::Memory,
+                                       "WdfIoTargetSendIoctlSynchronously");
+        *buffer = m->buffer;
+        *length = m->size;
         return true;
     }
     return false;
@@ -192,6 +193,7 @@ VOID WdfIoTargetCloseForQueryRemove(WDFIOTARGET IoTarget) {
 }
 
 WDFDEVICE WdfIoTargetGetDevice(WDFIOTARGET IoTarget) {
+    SwitchPoint("WdfIoTargetGetDevice");
     IoTargetImpl* t = Target(IoTarget, "WdfIoTargetGetDevice");
     return reinterpret_cast<WDFDEVICE>(static_cast<Object*>(t->device));
 }

@@ -26,6 +26,11 @@ Machine::State& Current() {
     return m->GetState();
 }
 
+Machine::State* CurrentIfAny() {
+    Machine* m = g_current.load();
+    return m == nullptr ? nullptr : &m->GetState();
+}
+
 namespace {
 thread_local CallbackScope* t_callback = nullptr;
 }

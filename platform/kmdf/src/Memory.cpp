@@ -9,6 +9,7 @@ using namespace kmdf;
 
 NTSTATUS WdfMemoryCreate(PWDF_OBJECT_ATTRIBUTES Attributes, POOL_TYPE PoolType, ULONG PoolTag,
                          SIZE_T BufferSize, WDFMEMORY* Memory, PVOID* Buffer) {
+    SwitchPoint("WdfMemoryCreate");
     if (Memory == nullptr) {
         BugCheck("WdfMemoryCreate: no out-handle");
     }
@@ -50,6 +51,7 @@ NTSTATUS WdfMemoryCreate(PWDF_OBJECT_ATTRIBUTES Attributes, POOL_TYPE PoolType, 
 }
 
 PVOID WdfMemoryGetBuffer(WDFMEMORY Memory, SIZE_T* BufferSize) {
+    SwitchPoint("WdfMemoryGetBuffer");
     auto* m = LookupAs<MemoryImpl>(Memory, ObjectKind::Memory, "WdfMemoryGetBuffer");
     if (BufferSize != nullptr) {
         *BufferSize = m->size;

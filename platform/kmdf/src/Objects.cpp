@@ -130,6 +130,7 @@ void DeleteObject(Object* object) {
 using namespace kmdf;
 
 PVOID WdfObjectGetTypedContextWorker(WDFOBJECT Handle, PCWDF_OBJECT_CONTEXT_TYPE_INFO TypeInfo) {
+    SwitchPoint("WdfObjectGetTypedContextWorker");
     Object* o = Lookup(Handle, "WdfObjectGetTypedContextWorker");
     if (o->contextType == nullptr || TypeInfo == nullptr ||
         o->contextType != TypeInfo->UniqueType) {

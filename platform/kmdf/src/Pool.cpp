@@ -54,10 +54,12 @@ PVOID ExAllocatePool2(POOL_FLAGS Flags, SIZE_T NumberOfBytes, ULONG Tag) {
 }
 
 PVOID ExAllocatePoolWithTag(POOL_TYPE PoolType, SIZE_T NumberOfBytes, ULONG Tag) {
+    SwitchPoint("ExAllocatePoolWithTag");
     return Allocate(NumberOfBytes, Tag, false, PoolType == PagedPool, "ExAllocatePoolWithTag");
 }
 
 VOID ExFreePoolWithTag(PVOID P, ULONG Tag) {
+    SwitchPoint("ExFreePoolWithTag");
     Free(P, Tag, true);
 }
 VOID ExFreePool(PVOID P) {

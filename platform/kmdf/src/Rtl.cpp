@@ -6,7 +6,10 @@
 #include <cwchar>
 #include <ntstrsafe.h>
 
+using namespace kmdf;
+
 VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString) {
+    SwitchPoint("RtlInitUnicodeString");
     DestinationString->Buffer = const_cast<PWCH>(SourceString);
     if (SourceString == nullptr) {
         DestinationString->Length = DestinationString->MaximumLength = 0;
@@ -18,6 +21,7 @@ VOID RtlInitUnicodeString(PUNICODE_STRING DestinationString, PCWSTR SourceString
 }
 
 SIZE_T RtlCompareMemoryStandIn(const VOID* Source1, const VOID* Source2, SIZE_T Length) {
+    SwitchPoint("RtlCompareMemory");
     auto* a = static_cast<const unsigned char*>(Source1);
     auto* b = static_cast<const unsigned char*>(Source2);
     SIZE_T i = 0;
@@ -28,6 +32,7 @@ SIZE_T RtlCompareMemoryStandIn(const VOID* Source1, const VOID* Source2, SIZE_T 
 }
 
 NTSTATUS RtlStringCbPrintfA(PSTR pszDest, SIZE_T cbDest, PCSTR pszFormat, ...) {
+    SwitchPoint("RtlStringCbPrintfA");
     if (pszDest == nullptr || cbDest == 0 || cbDest > NTSTRSAFE_MAX_CCH) {
         return STATUS_INVALID_PARAMETER;
     }
@@ -100,6 +105,7 @@ NTSTATUS FormatWide(PWSTR dest, SIZE_T cch, PCWSTR pszFormat, va_list args, SIZE
 } // namespace
 
 NTSTATUS RtlStringCbPrintfW(PWSTR pszDest, SIZE_T cbDest, PCWSTR pszFormat, ...) {
+    SwitchPoint("RtlStringCbPrintfW");
     SIZE_T cch = cbDest / sizeof(WCHAR);
     if (pszDest == nullptr || cch == 0 || cch > NTSTRSAFE_MAX_CCH) {
         return STATUS_INVALID_PARAMETER;
@@ -114,6 +120,7 @@ NTSTATUS RtlStringCbPrintfW(PWSTR pszDest, SIZE_T cbDest, PCWSTR pszFormat, ...)
 
 // A counted string needs no terminator: the whole buffer may hold characters.
 NTSTATUS RtlUnicodeStringPrintf(PUNICODE_STRING DestinationString, PCWSTR pszFormat, ...) {
+    SwitchPoint("RtlUnicodeStringPrintf");
     if (DestinationString == nullptr || DestinationString->Buffer == nullptr ||
         DestinationString->MaximumLength < sizeof(WCHAR)) {
         return STATUS_INVALID_PARAMETER;
@@ -134,6 +141,7 @@ NTSTATUS RtlUnicodeStringPrintf(PUNICODE_STRING DestinationString, PCWSTR pszFor
 }
 
 NTSTATUS RtlStringCbLengthW(PCWSTR psz, SIZE_T cbMax, SIZE_T* pcbLength) {
+    SwitchPoint("RtlStringCbLengthW");
     if (pcbLength != nullptr) {
         *pcbLength = 0;
     }

@@ -278,11 +278,17 @@ struct WorkAfterReturn {
 
 // The state of the machine that is running, or a bug check if there is none.
 Machine::State& Current();
+// The same, or null when no machine runs (a run-time library routine needs none).
+Machine::State* CurrentIfAny();
 
-// Where a scheduler of the machine's threads may let another thread go on: at the entry of a
-// framework or kernel routine, before it takes any lock of the stand-in's.
+// Where a scheduler of the machine's threads may let another thread go on: at the entry of
+// every framework and kernel routine that a driver calls, before it takes any lock of the
+// stand-in's. The stand-in's own calls of those routines, and what a driver's header inlines
+// (the trace preprocessor's flag tests, interlocked operations), have none.
 inline void SwitchPoint(const char* routine) {
-    Current().hardware->Yield(routine);
+    if (Machine::State* s = CurrentIfAny()) {
+        s->hardware->Yield(routine);
+    }
 }
 
 // Waits on `changed`, with `guard` held, until `ready` holds. Under a scheduler the thread

@@ -7,6 +7,7 @@ using namespace kmdf;
 
 NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE WaitMode, BOOLEAN Alertable,
                                 PLARGE_INTEGER Interval) {
+    SwitchPoint("KeDelayExecutionThread");
     UNREFERENCED_PARAMETER(WaitMode);
     UNREFERENCED_PARAMETER(Alertable);
     if (Interval == nullptr) {
@@ -17,6 +18,7 @@ NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE WaitMode, BOOLEAN Alertable,
 }
 
 LARGE_INTEGER KeQueryPerformanceCounter(PLARGE_INTEGER PerformanceFrequency) {
+    SwitchPoint("KeQueryPerformanceCounter");
     auto& hw = *Current().hardware;
     if (PerformanceFrequency != nullptr) {
         PerformanceFrequency->QuadPart = hw.PerformanceFrequency();

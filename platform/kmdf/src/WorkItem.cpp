@@ -51,6 +51,7 @@ void Run(Machine::State& s, WorkItemImpl* item) {
 
 NTSTATUS WdfWorkItemCreate(PWDF_WORKITEM_CONFIG Config, PWDF_OBJECT_ATTRIBUTES Attributes,
                            WDFWORKITEM* WorkItem) {
+    SwitchPoint("WdfWorkItemCreate");
     if (WorkItem == nullptr) {
         BugCheck("WdfWorkItemCreate: no out-handle");
     }
@@ -85,6 +86,7 @@ VOID WdfWorkItemEnqueue(WDFWORKITEM WorkItem) {
 }
 
 WDFOBJECT WdfWorkItemGetParentObject(WDFWORKITEM WorkItem) {
+    SwitchPoint("WdfWorkItemGetParentObject");
     return static_cast<Object*>(Item(WorkItem, "WdfWorkItemGetParentObject")->parent);
 }
 

@@ -10,6 +10,7 @@ using namespace kmdf;
 
 VOID WppStandInInitTracing(PVOID DriverObject, PCUNICODE_STRING RegistryPath,
                            const char* ControlGuidText) {
+    SwitchPoint("WppStandInInitTracing");
     UNREFERENCED_PARAMETER(DriverObject);
     UNREFERENCED_PARAMETER(RegistryPath);
     auto& s = Current();
@@ -19,6 +20,7 @@ VOID WppStandInInitTracing(PVOID DriverObject, PCUNICODE_STRING RegistryPath,
 }
 
 VOID WppStandInCleanup(PVOID DriverObject) {
+    SwitchPoint("WppStandInCleanup");
     UNREFERENCED_PARAMETER(DriverObject);
     auto& s = Current();
     std::lock_guard guard(s.lock);
@@ -36,6 +38,8 @@ bool Enabled(const Machine::State& s, ULONG Flags, UCHAR Level) {
 
 } // namespace
 
+// The flag and level tests stand for the preprocessor's reads of the control block, which it
+// writes in line: no routine is called there, so they are no switch points.
 BOOLEAN WppStandInFlagEnabled(ULONG Flags) {
     auto& s = Current();
     std::lock_guard guard(s.lock);
@@ -57,6 +61,7 @@ BOOLEAN WppStandInEnabled(ULONG Flags, UCHAR Level) {
 
 VOID WppStandInTrace(UCHAR Level, ULONG Flags, const char* FlagName, const char* Function,
                      const char* Format, ...) {
+    SwitchPoint("WppStandInTrace");
     auto& s = Current();
     DiagnosticRecord d;
     d.level = Level;
