@@ -143,4 +143,18 @@ TEST(WalkWorld, AFailedStackComesBackWithinTheRestartsAndWakeFromSxAndStandbyAre
     EXPECT_EQ(Count(Step(t.trace, 11), "\"name\":\"EvtDeviceD0Exit\",\"phase\":\"enter\""), 3u);
 }
 
+// The same events with the threads of each step under the scheduler, switched at every call:
+// the walk holds, and its replay gives the same trace. (The sanitizer stages run this too.)
+TEST(WalkWorld, TheWorldsEventsHoldWithThreadsAndReplayByteForByte) {
+    pelvane::WalkRunOptions options;
+    options.threads = true;
+    pelvane::WalkResult drawn;
+    pelvane::Walk walk = pelvane::DrawWalk(PlainSeed(true), 80, kAll, &drawn, options);
+    ASSERT_TRUE(drawn.ok) << drawn.invariant << ": " << drawn.detail;
+    ASSERT_TRUE(walk.threads);
+    pelvane::WalkResult replayed = pelvane::RunWalk(walk);
+    EXPECT_TRUE(replayed.ok);
+    EXPECT_EQ(replayed.traceHash, drawn.traceHash);
+}
+
 } // namespace
