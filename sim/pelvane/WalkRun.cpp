@@ -957,7 +957,9 @@ std::vector<WalkEvent> WalkRun::Candidates(WalkRandom& random) const {
     }
     for (const char* k : {"service-arrive", "service-update", "service-cancel", "service-remove",
                           "service-surprise"}) {
-        add({k, -1, 0, ""}, 1);
+        // With threads, a change of the service runs beside the next event, and those races
+        // are what the threads are for: they are drawn three times as often.
+        add({k, -1, 0, ""}, scheduler_ ? 3 : 1);
     }
     add({"fail", -1, 0,
          FailableRoutines()[random.Below(static_cast<int>(FailableRoutines().size()))]},
