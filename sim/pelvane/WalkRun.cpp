@@ -322,9 +322,13 @@ void WalkRun::UnloadIfUnused() {
     }
     machine_->UnloadDriver();
     loaded_ = false;
+    CheckBooksAtZero("");
+}
+
+void WalkRun::CheckBooksAtZero(const std::string& when) {
     kmdf::Books books = machine_->GetBooks();
     if (!books.AllZero()) {
-        Fail(currentStep_, "books at zero once the driver unloads", books.Describe());
+        Fail(currentStep_, "books at zero once the driver unloads", when + books.Describe());
     }
 }
 
@@ -338,11 +342,7 @@ bool WalkRun::LoadDriver(int instance) {
     NTSTATUS status = machine_->LoadDriver(DriverEntry);
     Transition(instance, "driver entry", status, false);
     if (!NT_SUCCESS(status)) {
-        kmdf::Books books = machine_->GetBooks();
-        if (!books.AllZero()) {
-            Fail(currentStep_, "books at zero once the driver unloads",
-                 "after a failed driver entry: " + books.Describe());
-        }
+        CheckBooksAtZero("after a failed driver entry: ");
         return false;
     }
     loaded_ = true;

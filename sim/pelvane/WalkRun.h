@@ -107,6 +107,7 @@ class WalkRun {
     // The PnP manager unloads the driver with its last device and loads it again for the next.
     bool LoadDriver(int instance);
     void UnloadIfUnused();
+    void CheckBooksAtZero(const std::string& when);
     void ApplyAndUnload(const WalkEvent& e);
     void Restarted(int instance);
     void CheckGoneDevices(std::size_t step);
